@@ -1,0 +1,54 @@
+#include "convert/write_channel_planes.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "core/row_tables.h"
+#include "core/status.h"
+#include "core/write_bitmap32.h"
+
+const channel_plane yuv_planes[channel_plane_count] = {
+    {2, "bmp_yuv_v.bmp"}, {0, "bmp_yuv_u.bmp"}, {1, "bmp_yuv_y.bmp"}};
+
+const channel_plane hsv_planes[channel_plane_count] = {
+    {2, "bmp_hsv_h.bmp"}, {0, "bmp_hsv_s.bmp"}, {1, "bmp_hsv_v.bmp"}};
+
+namespace {
+
+void fill_plane(std::uint8_t* const* converted_rows, std::uint8_t* const* plane_rows,
+                std::int64_t width, std::int64_t rows, int byte_index) {
+  for (std::int64_t r = 0; r < rows; ++r) {
+    const std::uint8_t* in = converted_rows[r] + byte_index;
+    std::uint8_t* out = plane_rows[r];
+    for (std::int64_t x = 0; x < width; ++x, in += 4, out += 4) {
+      out[0] = *in;
+      out[1] = *in;
+      out[2] = *in;
+      out[3] = 0;
+    }
+  }
+}
+
+}  // namespace
+
+int write_channel_planes(std::uint8_t* destination, std::int64_t width, std::int64_t rows,
+                         const channel_plane* planes) {
+  std::uint8_t** converted_rows = make_row_table(destination, width, 4, rows);
+  std::uint8_t** plane_rows = alloc_image2d(4, width, rows);
+  if (converted_rows == nullptr || plane_rows == nullptr) {
+    std::free(converted_rows);
+    std::free(plane_rows);
+    std::fputs("Couldn't allocate memory. planes\n", stderr);
+    return status::no_memory;
+  }
+  int result = status::ok;
+  for (int i = 0; i < channel_plane_count; ++i) {
+    fill_plane(converted_rows, plane_rows, width, rows, planes[i].byte_index);
+    if (write_bitmap32(planes[i].file_name, plane_rows[0], width, rows) != status::ok) {
+      result = status::not_written;
+    }
+  }
+  std::free(converted_rows);
+  std::free(plane_rows);
+  return result;
+}

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <cstdint>
+
+// Reads the whole file at path into one block from std::malloc. On status 0
+// *block holds every byte and *size their count; the caller frees the block.
+// On any failure both stay null and 0, and the message is printed here:
+//   11 "'%s' open error."      12 "'%s' stat error."
+//   13 "'%s' file size erro. too small(%d Byte)"  (54 bytes or fewer)
+//   14 "Couldn't allocate memory."                15 "'%s' read error."
+int load_bitmap_file(const char* path, std::uint8_t** block, std::int64_t* size);

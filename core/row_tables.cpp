@@ -1,0 +1,75 @@
+#include "core/row_tables.h"
+
+#include <cstdlib>
+
+namespace {
+
+constexpr std::uint64_t max_block_bytes = SIZE_MAX / 2;
+constexpr std::uint64_t max_table_rows = max_block_bytes / sizeof(std::uint8_t*);
+
+void fill_row_table(std::uint8_t** table, std::uint8_t* pixels, std::uint64_t row_bytes,
+                    std::uint64_t rows) {
+  for (std::uint64_t r = 0; r < rows; ++r) {
+    table[r] = pixels + r * row_bytes;
+  }
+}
+
+}  // namespace
+
+bool compute_image_bytes(std::int64_t width, std::int64_t rows, std::int64_t element_size,
+                         std::uint64_t* bytes) {
+  *bytes = 0;
+  if (width < 0 || rows < 0 || element_size < 0) {
+    return false;
+  }
+  const auto w = static_cast<std::uint64_t>(width);
+  const auto r = static_cast<std::uint64_t>(rows);
+  const auto e = static_cast<std::uint64_t>(element_size);
+  if (e != 0 && w > max_block_bytes / e) {
+    return false;
+  }
+  if (r != 0 && w * e > max_block_bytes / r) {
+    return false;
+  }
+  *bytes = w * e * r;
+  return true;
+}
+
+std::uint8_t** make_row_table(std::uint8_t* block, std::int64_t width, std::int64_t element_size,
+                              std::int64_t rows) {
+  std::uint64_t image_bytes = 0;
+  if (block == nullptr || width <= 0 || element_size <= 0 || rows <= 0 ||
+      !compute_image_bytes(width, rows, element_size, &image_bytes) ||
+      static_cast<std::uint64_t>(rows) > max_table_rows) {
+    return nullptr;
+  }
+  const auto count = static_cast<std::uint64_t>(rows);
+  auto** table =
+      static_cast<std::uint8_t**>(std::malloc(static_cast<std::size_t>(count) * sizeof(std::uint8_t*)));
+  if (table != nullptr) {
+    fill_row_table(table, block, static_cast<std::uint64_t>(width * element_size), count);
+  }
+  return table;
+}
+
+std::uint8_t** alloc_image2d(std::int64_t element_size, std::int64_t width, std::int64_t rows) {
+  std::uint64_t pixel_bytes = 0;
+  if (element_size <= 0 || width <= 0 || rows <= 0 ||
+      !compute_image_bytes(width, rows, element_size, &pixel_bytes) ||
+      static_cast<std::uint64_t>(rows) > max_table_rows) {
+    return nullptr;
+  }
+  const auto count = static_cast<std::uint64_t>(rows);
+  const std::uint64_t table_bytes = count * sizeof(std::uint8_t*);
+  if (pixel_bytes > max_block_bytes - table_bytes) {
+    return nullptr;
+  }
+  void* block = std::calloc(1, static_cast<std::size_t>(table_bytes + pixel_bytes));
+  if (block == nullptr) {
+    return nullptr;
+  }
+  auto** table = static_cast<std::uint8_t**>(block);
+  auto* pixels = static_cast<std::uint8_t*>(block) + table_bytes;
+  fill_row_table(table, pixels, static_cast<std::uint64_t>(width * element_size), count);
+  return table;
+}

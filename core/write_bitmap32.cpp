@@ -1,0 +1,77 @@
+#include "core/write_bitmap32.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "core/bitmap_header.h"
+#include "core/status.h"
+
+namespace {
+
+std::uint64_t magnitude(std::int64_t value) {
+  return value < 0 ? 0u - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+}
+
+bool fits_header_field(std::int64_t value) {
+  return value >= INT32_MIN && value <= INT32_MAX;
+}
+
+int report_write_error(const char* path) {
+  std::fprintf(stderr, "File '%s' write error.\n", path);
+  return status::write_failed;
+}
+
+// Writes header and pixels; true only when both arrived whole and the
+// stream reports no error after flushing.
+bool write_contents(std::FILE* file, const std::uint8_t* header, const std::uint8_t* pixels,
+                    std::uint64_t pixel_bytes) {
+  if (std::fwrite(header, bitmap_header_bytes, 1, file) != 1) {
+    return false;
+  }
+  if (pixel_bytes > 0 && std::fwrite(pixels, static_cast<std::size_t>(pixel_bytes), 1, file) != 1) {
+    return false;
+  }
+  return std::fflush(file) == 0 && std::ferror(file) == 0;
+}
+
+}  // namespace
+
+void make_bitmap32_header(std::int32_t width, std::int32_t height, std::uint8_t* out) {
+  const std::uint64_t pixel_bytes = magnitude(width) * magnitude(height) * 4;
+  // The size fields are 32 bits wide; an image too large for them has both
+  // left 0, which readers take as "size implied by the dimensions".
+  const bool sizes_fit = pixel_bytes + bitmap_header_bytes <= UINT32_MAX;
+  bitmap_header h{};
+  h.bf_type = bitmap_magic;
+  h.bf_size = sizes_fit ? static_cast<std::uint32_t>(pixel_bytes + bitmap_header_bytes) : 0;
+  h.bf_off_bits = bitmap_header_bytes;
+  h.bi_size = 40;
+  h.bi_width = width;
+  h.bi_height = height;
+  h.bi_planes = 1;
+  h.bi_bit_count = 32;
+  h.bi_size_image = sizes_fit ? static_cast<std::uint32_t>(pixel_bytes) : 0;
+  store_bitmap_header(h, out);
+}
+
+int write_bitmap32(const char* path, const std::uint8_t* pixels, std::int64_t width,
+                   std::int64_t height) {
+  if (!fits_header_field(width) || !fits_header_field(height)) {
+    return report_write_error(path);
+  }
+  std::uint8_t header[bitmap_header_bytes];
+  make_bitmap32_header(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height),
+                       header);
+  std::FILE* file = std::fopen(path, "wb");
+  if (file == nullptr) {
+    std::fprintf(stderr, "File '%s' cannot create.\n", path);
+    return status::write_failed;
+  }
+  const std::uint64_t pixel_bytes = magnitude(width) * magnitude(height) * 4;
+  const bool written = write_contents(file, header, pixels, pixel_bytes);
+  const bool closed = std::fclose(file) == 0;
+  if (!written || !closed) {
+    return report_write_error(path);
+  }
+  return status::ok;
+}
