@@ -19,6 +19,9 @@ void fill_row_table(std::uint8_t** table, std::uint8_t* pixels, std::uint64_t ro
 bool compute_image_bytes(std::int64_t width, std::int64_t rows, std::int64_t element_size,
                          std::uint64_t* bytes) {
   *bytes = 0;
+  if (width == 0 || rows == 0 || element_size == 0) {
+    return true;  // an empty image, whatever the sign of the other counts
+  }
   if (width < 0 || rows < 0 || element_size < 0) {
     return false;
   }

@@ -16,7 +16,8 @@ std::uint8_t** make_row_table(std::uint8_t* block, std::int64_t width, std::int6
 // count is 0 or less or memory runs out.
 std::uint8_t** alloc_image2d(std::int64_t element_size, std::int64_t width, std::int64_t rows);
 
-// width * rows * element_size in *bytes; false when a count is negative or
-// the product does not fit in memory's address range.
+// width * rows * element_size in *bytes. A zero count gives 0 whatever the
+// others are; otherwise false when the product is negative or too large for
+// any block of memory.
 bool compute_image_bytes(std::int64_t width, std::int64_t rows, std::int64_t element_size,
                          std::uint64_t* bytes);

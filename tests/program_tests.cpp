@@ -1,0 +1,979 @@
+// The four built programs, run as a user would: command line, exit status,
+// the exact bytes on the standard error stream, nothing on the standard
+// output stream, and which files the working directory holds afterwards.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/bitmap_builder.h"
+#include "tests/run_program.h"
+
+namespace {
+
+using bytes = std::vector<std::uint8_t>;
+
+struct bgr {
+  std::uint8_t b, g, r;
+};
+
+bool operator==(bgr x, bgr y) { return x.b == y.b && x.g == y.g && x.r == y.r; }
+
+// A source colour and the result bytes 0, 1, 2 it must become.
+struct colour_pair {
+  bgr in;
+  bgr out;
+};
+
+// Result bytes (U, Y, V).
+const std::vector<colour_pair> yuv_colours = {
+    {{0, 0, 0}, {128, 0, 128}},     {{255, 255, 255}, {128, 255, 128}},
+    {{0, 0, 255}, {85, 76, 255}},   {{0, 255, 0}, {44, 150, 21}},
+    {{255, 0, 0}, {255, 29, 107}},  {{128, 128, 128}, {128, 128, 128}},
+    {{0, 255, 255}, {1, 226, 149}}, {{255, 255, 0}, {171, 179, 1}},
+    {{4, 12, 0}, {126, 8, 123}},
+};
+
+// Result bytes (S, V, H); grey keeps hue 236 at every level but black.
+const std::vector<colour_pair> hsv_colours = {
+    {{0, 0, 0}, {0, 0, 128}},         {{255, 255, 255}, {0, 255, 236}},
+    {{0, 0, 255}, {252, 76, 204}},    {{0, 255, 0}, {255, 150, 37}},
+    {{255, 0, 0}, {242, 29, 121}},    {{251, 0, 10}, {233, 32, 123}},
+    {{247, 227, 0}, {234, 161, 80}},  {{1, 1, 1}, {0, 1, 236}},
+    {{128, 128, 128}, {0, 128, 236}},
+};
+
+struct program {
+  const char* name;
+  const char* path;
+  const char* default_file;
+  const std::vector<colour_pair>* colours;
+  std::vector<std::string> planes;  // in writing order
+};
+
+// Which result byte each plane file shows, in the planes' writing order.
+constexpr int plane_bytes[3] = {2, 0, 1};
+
+const program tesvar{"tesvar", TESVAR_PATH, "tesvar.bmp", &yuv_colours, {}};
+const program morvane{"morvane", MORVANE_PATH, "morvane.bmp", &hsv_colours, {}};
+const program tesvarex{"tesvarex",
+                       TESVAREX_PATH,
+                       "tesvarex.bmp",
+                       &yuv_colours,
+                       {"bmp_yuv_v.bmp", "bmp_yuv_u.bmp", "bmp_yuv_y.bmp"}};
+const program morvanex{"morvanex",
+                       MORVANEX_PATH,
+                       "morvanex.bmp",
+                       &hsv_colours,
+                       {"bmp_hsv_h.bmp", "bmp_hsv_s.bmp", "bmp_hsv_v.bmp"}};
+const program* const all_programs[] = {&tesvar, &morvane, &tesvarex, &morvanex};
+
+// ---------------------------------------------------------------------------
+// Pictures and how files store them
+
+struct picture {
+  std::int32_t width = 0;
+  std::vector<bgr> pixels;  // bottom row first, left to right
+
+  std::int32_t rows() const {
+    return width == 0 ? 0 : static_cast<std::int32_t>(pixels.size()) / width;
+  }
+};
+
+picture picture_of(std::int32_t width, const std::vector<bgr>& pixels) { return {width, pixels}; }
+
+// The sources of a conversion's colour table as one picture, 3 pixels wide.
+picture known_colours(const program& p) {
+  picture pic{3, {}};
+  for (const colour_pair& c : *p.colours) {
+    pic.pixels.push_back(c.in);
+  }
+  return pic;
+}
+
+bgr convert_colour(const program& p, bgr in) {
+  for (const colour_pair& c : *p.colours) {
+    if (c.in == in) {
+      return c.out;
+    }
+  }
+  ADD_FAILURE() << "no expected value for colour " << int{in.b} << "," << int{in.g} << ","
+                << int{in.r};
+  return {0, 0, 0};
+}
+
+picture converted(const program& p, const picture& in) {
+  picture out{in.width, {}};
+  for (bgr c : in.pixels) {
+    out.pixels.push_back(convert_colour(p, c));
+  }
+  return out;
+}
+
+std::uint8_t byte_of(bgr c, int index) { return index == 0 ? c.b : index == 1 ? c.g : c.r; }
+
+// The grey picture a plane file shows for one result byte.
+picture plane_of(const picture& result, int byte_index) {
+  picture out{result.width, {}};
+  for (bgr c : result.pixels) {
+    const std::uint8_t v = byte_of(c, byte_index);
+    out.pixels.push_back({v, v, v});
+  }
+  return out;
+}
+
+// The picture's rows in the order the file stores them.
+std::vector<std::vector<bgr>> stored_rows(const picture& p, bool top_down) {
+  std::vector<std::vector<bgr>> rows;
+  for (std::int32_t r = 0; r < p.rows(); ++r) {
+    const auto start = p.pixels.begin() + static_cast<std::ptrdiff_t>(r) * p.width;
+    rows.emplace_back(start, start + p.width);
+  }
+  if (top_down) {
+    std::reverse(rows.begin(), rows.end());
+  }
+  return rows;
+}
+
+test_bitmap bitmap_header_for(const picture& p, bool top_down, std::uint16_t bit_count) {
+  test_bitmap b;
+  b.width = p.width;
+  b.height = top_down ? -p.rows() : p.rows();
+  b.bit_count = bit_count;
+  return b;
+}
+
+// Stored pixels of 24 or 32 bits; the fourth byte of a 32-bit pixel is
+// junk that must never reach the result.
+test_bitmap encode_direct(const picture& p, bool top_down, std::uint16_t bit_count) {
+  std::vector<bytes> rows;
+  for (const auto& row : stored_rows(p, top_down)) {
+    bytes out;
+    for (bgr c : row) {
+      out.insert(out.end(), {c.b, c.g, c.r});
+      if (bit_count == 32) {
+        out.push_back(0xA5);
+      }
+    }
+    rows.push_back(out);
+  }
+  test_bitmap b = bitmap_header_for(p, top_down, bit_count);
+  b.pixels = pad_rows(rows);
+  return b;
+}
+
+test_bitmap encode_24(const picture& p, bool top_down) { return encode_direct(p, top_down, 24); }
+test_bitmap encode_32(const picture& p, bool top_down) { return encode_direct(p, top_down, 32); }
+
+std::vector<bgr> distinct_colours(const picture& p) {
+  std::vector<bgr> colours;
+  for (bgr c : p.pixels) {
+    if (std::find(colours.begin(), colours.end(), c) == colours.end()) {
+      colours.push_back(c);
+    }
+  }
+  return colours;
+}
+
+std::uint8_t index_of(const std::vector<bgr>& colours, bgr c) {
+  return static_cast<std::uint8_t>(std::find(colours.begin(), colours.end(), c) - colours.begin());
+}
+
+// Palette entries carry a non-zero reserved byte, which must not reach the
+// result either.
+std::vector<std::uint8_t> palette_for(const std::vector<bgr>& colours) {
+  std::vector<bytes> entries;
+  for (bgr c : colours) {
+    entries.push_back({c.b, c.g, c.r, 0x5A});
+  }
+  return palette_of(entries);
+}
+
+test_bitmap encode_8(const picture& p, bool top_down) {
+  const std::vector<bgr> colours = distinct_colours(p);
+  std::vector<bytes> rows;
+  for (const auto& row : stored_rows(p, top_down)) {
+    bytes out;
+    for (bgr c : row) {
+      out.push_back(index_of(colours, c));
+    }
+    rows.push_back(out);
+  }
+  test_bitmap b = bitmap_header_for(p, top_down, 8);
+  b.palette = palette_for(colours);
+  b.pixels = pad_rows(rows);
+  return b;
+}
+
+// For pictures of exactly two colours. Leftmost pixel in the most
+// significant bit; the unused low bits of a row's last byte are set so that
+// reading them would show.
+test_bitmap encode_1(const picture& p, bool top_down) {
+  const std::vector<bgr> colours = distinct_colours(p);
+  std::vector<bytes> rows;
+  for (const auto& row : stored_rows(p, top_down)) {
+    bytes out((row.size() + 7) / 8, 0);
+    for (std::size_t x = 0; x < out.size() * 8; ++x) {
+      if (x >= row.size() || index_of(colours, row[x]) == 1) {
+        out[x / 8] = static_cast<std::uint8_t>(out[x / 8] | (0x80u >> (x % 8)));
+      }
+    }
+    rows.push_back(out);
+  }
+  test_bitmap b = bitmap_header_for(p, top_down, 1);
+  b.palette = palette_for(colours);
+  b.pixels = pad_rows(rows);
+  return b;
+}
+
+// A 32-bit bitmap as the programs write it: the 54-byte header, then the
+// pixels bottom row first with a fourth byte of 0, no palette, no padding.
+bytes expected_bitmap32(const picture& p) {
+  test_bitmap b;
+  b.width = p.width;
+  b.height = p.rows();
+  b.bit_count = 32;
+  b.size_image = static_cast<std::uint32_t>(p.pixels.size() * 4);
+  for (bgr c : p.pixels) {
+    b.pixels.insert(b.pixels.end(), {c.b, c.g, c.r, 0});
+  }
+  bytes file = build_bitmap(b);
+  put_u32(file, 38, 0);  // the builder fills in a resolution; the writer leaves it 0
+  put_u32(file, 42, 0);
+  return file;
+}
+
+// ---------------------------------------------------------------------------
+// Runs
+
+struct file_entry {
+  std::string name;
+  bytes content;
+};
+
+const bytes stale_plane = {'o', 'l', 'd'};
+
+// Plane files left by some earlier run, for both families of planes.
+std::vector<file_entry> stale_planes() {
+  std::vector<file_entry> files;
+  for (const program* p : {&tesvarex, &morvanex}) {
+    for (const std::string& name : p->planes) {
+      files.push_back({name, stale_plane});
+    }
+  }
+  return files;
+}
+
+std::vector<file_entry> with_stale_planes(std::vector<file_entry> files) {
+  for (file_entry& f : stale_planes()) {
+    files.push_back(f);
+  }
+  return files;
+}
+
+void put_files(const scratch_dir& dir, const std::vector<file_entry>& files) {
+  for (const file_entry& f : files) {
+    ASSERT_TRUE(write_file(dir.file(f.name), f.content)) << f.name;
+  }
+}
+
+std::vector<std::string> sorted(std::vector<std::string> names) {
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::vector<std::string> names_of(const std::vector<file_entry>& files) {
+  std::vector<std::string> names;
+  for (const file_entry& f : files) {
+    names.push_back(f.name);
+  }
+  return sorted(names);
+}
+
+std::vector<std::string> with_program_name(const std::string& argv0,
+                                           const std::vector<std::string>& args) {
+  std::vector<std::string> argv{argv0};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return argv;
+}
+
+program_result run(const program& p, const scratch_dir& dir, const std::vector<std::string>& args,
+                   std::uint64_t address_space_limit = 0) {
+  return run_program(p.path, with_program_name(p.name, args), dir.path(), address_space_limit);
+}
+
+void expect_status(const program_result& r, int status, const std::string& err) {
+  EXPECT_TRUE(r.exited) << "ended by signal " << r.signal;
+  EXPECT_EQ(r.exit_status, status);
+  EXPECT_EQ(r.err, err);
+  EXPECT_EQ(r.out, "");
+}
+
+// A run that must end with status and err and write nothing at all.
+struct refusal_case {
+  std::string what;
+  const program* prog;
+  std::vector<std::string> args;  // after argument 0
+  std::vector<file_entry> files;  // in the working directory beforehand
+  int status;
+  std::string err;
+  std::string argv0 = "";  // empty: the program's plain name
+};
+
+void expect_refused(const refusal_case& c) {
+  SCOPED_TRACE(std::string(c.prog->name) + ": " + c.what);
+  const scratch_dir dir;
+  put_files(dir, c.files);
+  const std::string argv0 = c.argv0.empty() ? c.prog->name : c.argv0;
+  expect_status(run_program(c.prog->path, with_program_name(argv0, c.args), dir.path()), c.status,
+                c.err);
+  EXPECT_EQ(dir.entries(), names_of(c.files));
+  for (const file_entry& f : c.files) {
+    EXPECT_EQ(read_file(dir.file(f.name)), f.content) << f.name << " changed";
+  }
+}
+
+// The result at result_path and every plane but one the result replaced.
+void expect_outputs(const program& p, const scratch_dir& dir, const std::string& result_path,
+                    const picture& result) {
+  EXPECT_EQ(read_file(dir.file(result_path)), expected_bitmap32(result)) << result_path;
+  for (std::size_t i = 0; i < p.planes.size(); ++i) {
+    if (p.planes[i] != result_path) {
+      EXPECT_EQ(read_file(dir.file(p.planes[i])),
+                expected_bitmap32(plane_of(result, plane_bytes[i])))
+          << p.planes[i];
+    }
+  }
+}
+
+std::vector<std::string> plus_planes(const program& p, std::vector<std::string> names) {
+  names.insert(names.end(), p.planes.begin(), p.planes.end());
+  return sorted(names);
+}
+
+// ---------------------------------------------------------------------------
+// Command line
+
+std::string usage_text(const std::string& name) {
+  return "\nusage: " + name + "  [input_bmp [output_bmp]]\n\n";
+}
+
+TEST(ProgramCommandLine, BadArgumentsPrintUsageAndWriteNothing) {
+  const bytes input = build_bitmap(encode_24(known_colours(tesvar), false));
+  struct usage_case {
+    const program* prog;
+    std::vector<std::string> args;
+    std::string argv0;
+    std::string shown_name;
+  };
+  const std::vector<usage_case> cases = {
+      {&tesvar, {"-h"}, "tesvar", "tesvar"},
+      {&morvane, {"-h"}, "morvane", "morvane"},
+      {&tesvarex, {"-h"}, "tesvarex", "tesvarex"},
+      {&morvanex, {"-h"}, "morvanex", "morvanex"},
+      {&tesvar, {"-"}, "tesvar", "tesvar"},
+      {&tesvar, {"a.bmp", "-"}, "tesvar", "tesvar"},
+      {&tesvar, {"-h", "a.bmp"}, "tesvar", "tesvar"},
+      {&tesvar, {"a.bmp", "b.bmp", "c.bmp"}, "tesvar", "tesvar"},
+      {&morvanex, {"a.bmp", "b.bmp", "c.bmp"}, "morvanex", "morvanex"},
+      {&tesvar, {"-h"}, "C:\\tools\\tesvar.exe", "tesvar.exe"},
+      {&tesvar, {"-h"}, "/tesvar", "/tesvar"},
+      {&tesvar, {"-h"}, "\\tesvar", "\\tesvar"},
+      {&tesvar, {"-h"}, "/usr/bin/tesvar", "tesvar"},
+      {&tesvar, {"-h"}, "//tesvar", "tesvar"},
+      {&tesvar, {"-h"}, "a\\b/tesvar", "tesvar"},
+      {&tesvar, {"-h"}, "a/b\\tesvar", "tesvar"},
+      {&tesvar, {"-h"}, "tools/", ""},
+  };
+  for (const usage_case& c : cases) {
+    const std::vector<file_entry> files =
+        with_stale_planes({{"a.bmp", input}, {"b.bmp", input}, {c.prog->default_file, input}});
+    expect_refused({c.argv0 + " " + ::testing::PrintToString(c.args), c.prog, c.args, files, 1,
+                    usage_text(c.shown_name), c.argv0});
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Loading
+
+TEST(ProgramLoading, FailuresPrintTheLoaderMessage) {
+  const bytes header_only = [] {
+    bytes b = build_bitmap(encode_24(known_colours(tesvar), false));
+    b.resize(54);
+    return b;
+  }();
+  const std::vector<refusal_case> cases = {
+      {"missing input", &tesvar, {"missing.bmp", "out.bmp"}, {}, 11, "'missing.bmp' open error.\n"},
+      {"empty argument is a file name", &tesvar, {""}, {}, 11, "'' open error.\n"},
+      {"missing default file", &tesvar, {}, {}, 11, "'tesvar.bmp' open error.\n"},
+      {"missing default file", &morvanex, {}, {}, 11, "'morvanex.bmp' open error.\n"},
+      {"54-byte file",
+       &tesvar,
+       {"in.bmp", "out.bmp"},
+       {{"in.bmp", header_only}},
+       13,
+       "'in.bmp' file size erro. too small(54 Byte)\n"},
+      {"empty file",
+       &morvane,
+       {"in.bmp", "out.bmp"},
+       {{"in.bmp", {}}},
+       13,
+       "'in.bmp' file size erro. too small(0 Byte)\n"},
+      {"10-byte default file",
+       &tesvarex,
+       {},
+       {{"tesvarex.bmp", bytes(10, 'B')}},
+       13,
+       "'tesvarex.bmp' file size erro. too small(10 Byte)\n"},
+  };
+  for (const refusal_case& c : cases) {
+    expect_refused({c.what, c.prog, c.args, with_stale_planes(c.files), c.status, c.err});
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Header check and the driver's own refusals
+
+test_bitmap two_by_two_24() {
+  return encode_24(picture_of(2, {{0, 0, 255}, {0, 255, 0}, {255, 0, 0}, {0, 255, 255}}), false);
+}
+
+test_bitmap changed(test_bitmap b, const std::function<void(test_bitmap&)>& change) {
+  change(b);
+  return b;
+}
+
+// Stored pixel bytes cut down to count.
+test_bitmap cut(test_bitmap b, std::size_t count) {
+  b.pixels.resize(count);
+  return b;
+}
+
+struct header_case {
+  std::string what;
+  bytes input;
+  int status;
+  std::string err;
+};
+
+std::vector<header_case> header_cases() {
+  const test_bitmap base = two_by_two_24();  // 2 rows of 8 stored bytes
+  const test_bitmap base_32 = encode_32(picture_of(1, {{1, 2, 3}}), false);
+  const test_bitmap base_8 = encode_8(picture_of(3, {{1, 2, 3}, {1, 2, 3}, {1, 2, 3}}), false);
+  std::vector<bgr> two_colours;
+  for (std::uint8_t i = 0; i < 18; ++i) {
+    two_colours.push_back({static_cast<std::uint8_t>(i % 2 * 200), 9, 9});
+  }
+  const test_bitmap nine_wide_1 = encode_1(picture_of(9, two_colours), false);
+  const std::string not_completed = "Image processing is not completed.\n";
+  const std::string no_destination = "Couldn't allocate memory. destination\n";
+  // clang-format off
+  return {
+      {"55 bytes not starting with BM", bytes(55, 'A'), 2, ""},
+      {"type not BM", build_bitmap(changed(base, [](test_bitmap& b) { b.type = 0x4D43; })), 2, ""},
+      {"reserved1 set",
+       build_bitmap(changed(base, [](test_bitmap& b) { b.reserved1 = 1; })), 2, ""},
+      {"reserved2 set",
+       build_bitmap(changed(base, [](test_bitmap& b) { b.reserved2 = 1; })), 2, ""},
+      {"type wrong and planes 2, type decides",
+       build_bitmap(changed(base, [](test_bitmap& b) { b.type = 0; b.planes = 2; })), 2, ""},
+      {"planes 2", build_bitmap(changed(base, [](test_bitmap& b) { b.planes = 2; })), 3, ""},
+      {"bit fields at 32 bits",
+       build_bitmap(changed(base_32, [](test_bitmap& b) { b.compression = 3; })), 3, ""},
+      {"compressed and size_image too big, compression decides",
+       build_bitmap(changed(base, [](test_bitmap& b) { b.compression = 1; b.size_image = 999; })),
+       3, ""},
+      {"size_image runs past the end of the file",
+       build_bitmap(changed(base, [](test_bitmap& b) { b.size_image = 17; })), 4, ""},
+      {"size_image below width x rows x bytes per pixel",
+       build_bitmap(changed(base, [](test_bitmap& b) { b.size_image = 11; })), 4, ""},
+      {"bfOffBits + size_image wraps in 32 bits",
+       build_bitmap(changed(base, [](test_bitmap& b) { b.size_image = 0xFFFFFFF0; })), 4, ""},
+      {"negative width with size_image",
+       build_bitmap(changed(base, [](test_bitmap& b) { b.width = -2; b.size_image = 16; })), 4, ""},
+      {"24-bit rows: last row missing", build_bitmap(cut(base, 8)), 4, ""},
+      {"24-bit rows: last row one byte short", build_bitmap(cut(base, 13)), 4, ""},
+      {"32-bit rows: last pixel short",
+       build_bitmap(cut(encode_32(picture_of(1, {{1, 2, 3}, {4, 5, 6}}), false), 7)), 4, ""},
+      {"8-bit rows: last row one byte short", build_bitmap(cut(base_8, 2)), 4, ""},
+      {"8-bit rows start past the end of the file",
+       build_bitmap(changed(base_8, [](test_bitmap& b) { b.off_bits = 54 + 400; })), 4, ""},
+      {"1-bit rows: second byte of the last row missing", build_bitmap(cut(nine_wide_1, 5)), 4, ""},
+      {"height -2^31 rows are not in the file",
+       build_bitmap(changed(base, [](test_bitmap& b) { b.width = 1; b.height = INT32_MIN; })), 4,
+       ""},
+      {"width 2^31-1 is not in the file",
+       build_bitmap(changed(base, [](test_bitmap& b) { b.width = INT32_MAX; b.height = 1; })), 4,
+       ""},
+      {"32-bit with bfOffBits 58",
+       build_bitmap(changed(base_32, [](test_bitmap& b) { b.palette = bytes(4, 0); })), 5, ""},
+      {"24-bit with bfOffBits 58",
+       build_bitmap(changed(base, [](test_bitmap& b) { b.palette = bytes(4, 0); })), 6, ""},
+      {"24-bit with bfOffBits 58 and rows cut short",
+       build_bitmap(cut(changed(base, [](test_bitmap& b) { b.palette = bytes(4, 0); }), 9)), 6, ""},
+      {"8-bit with 1022 palette bytes",
+       build_bitmap(changed(base_8, [](test_bitmap& b) { b.palette = bytes(1022, 0); })), 7,
+       "Unexpected lut size. 1076, 255\n"},
+      {"8-bit with bfOffBits 52",
+       build_bitmap(changed(base_8, [](test_bitmap& b) { b.off_bits = 52; })), 7,
+       "Unexpected lut size. 52, 1073741823\n"},
+      {"1-bit with four palette entries",
+       build_bitmap(changed(nine_wide_1, [](test_bitmap& b) { b.palette = bytes(16, 0); })), 8,
+       "Unexpected, requirement is 2, lut size. 70, 4\n"},
+      {"1-bit without palette",
+       build_bitmap(changed(nine_wide_1, [](test_bitmap& b) { b.palette.clear(); })), 8,
+       "Unexpected, requirement is 2, lut size. 54, 0\n"},
+      {"16 bits per pixel", build_bitmap(changed(base, [](test_bitmap& b) { b.bit_count = 16; })),
+       1, ""},
+      {"4 bits per pixel", build_bitmap(changed(base, [](test_bitmap& b) { b.bit_count = 4; })), 1,
+       ""},
+      {"16 bits per pixel with rows not in the file",
+       build_bitmap(changed(base, [](test_bitmap& b) { b.bit_count = 16; b.width = 100; })), 1, ""},
+      {"width 0", build_bitmap(changed(base, [](test_bitmap& b) { b.width = 0; })), 1,
+       not_completed},
+      {"height 0", build_bitmap(changed(base, [](test_bitmap& b) { b.height = 0; })), 1,
+       not_completed},
+      {"width -2, height 0",
+       build_bitmap(changed(base, [](test_bitmap& b) { b.width = -2; b.height = 0; })), 1,
+       not_completed},
+      {"width -2, height 2", build_bitmap(changed(base, [](test_bitmap& b) { b.width = -2; })), 9,
+       no_destination},
+      {"width -2, height -2 at 16 bits: memory before depth",
+       build_bitmap(changed(base, [](test_bitmap& b) {
+         b.width = -2;
+         b.height = -2;
+         b.bit_count = 16;
+       })),
+       9, no_destination},
+      {"images too large to allocate",
+       build_bitmap(changed(base, [](test_bitmap& b) {
+         b.bit_count = 16;
+         b.width = INT32_MAX;
+         b.height = INT32_MIN;
+       })),
+       9, no_destination},
+  };
+  // clang-format on
+}
+
+TEST(ProgramHeaderCheck, RefusedFilesEndWithTheirStatusAndWriteNothing) {
+  // The size cases count on 16 stored pixel bytes after a 54-byte header.
+  ASSERT_EQ(build_bitmap(two_by_two_24()).size(), 70u);
+  for (const header_case& c : header_cases()) {
+    for (const program* p : all_programs) {
+      expect_refused({c.what,
+                      p,
+                      {"in.bmp", "out.bmp"},
+                      with_stale_planes({{"in.bmp", c.input}}),
+                      c.status,
+                      c.err});
+    }
+  }
+}
+
+// The failing allocation is forced by capping the program's address space
+// a little above what the allocations before it need.
+TEST(ProgramMemory, NoRoomForTheSourceImage) {
+  constexpr std::int32_t side = 8192;  // 256 MiB per working image
+  const bytes input = build_bitmap(changed(two_by_two_24(), [](test_bitmap& b) {
+    b.bit_count = 16;  // passes the header check without a pixel in the file
+    b.width = side;
+    b.height = side;
+  }));
+  for (const program* p : all_programs) {
+    SCOPED_TRACE(p->name);
+    const scratch_dir dir;
+    put_files(dir, {{"in.bmp", input}});
+    expect_status(run(*p, dir, {"in.bmp", "out.bmp"}, 400ull << 20), 9,
+                  "Couldn't allocate memory. source\n");
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.bmp"});
+  }
+}
+
+TEST(ProgramMemory, NoRoomForThePlanesStillWritesTheResult) {
+  constexpr std::int32_t side = 4096;  // 64 MiB per image, 16 MiB of input
+  test_bitmap b;
+  b.width = side;
+  b.height = side;
+  b.bit_count = 8;  // no palette: every pixel is black
+  b.pixels = bytes(static_cast<std::size_t>(side) * side, 7);
+  const bytes input = build_bitmap(b);
+  for (const program* p : {&tesvarex, &morvanex}) {
+    SCOPED_TRACE(p->name);
+    const scratch_dir dir;
+    put_files(dir, {{"in.bmp", input}});
+    expect_status(run(*p, dir, {"in.bmp", "out.bmp"}, 180ull << 20), 9,
+                  "Couldn't allocate memory. planes\n");
+    EXPECT_EQ(dir.entries(), sorted({"in.bmp", "out.bmp"}));
+    const bytes result = read_file(dir.file("out.bmp"));
+    ASSERT_EQ(result.size(), 54 + static_cast<std::size_t>(side) * side * 4);
+    const bgr black = convert_colour(*p, {0, 0, 0});
+    const bytes first_pixel(result.begin() + 54, result.begin() + 58);
+    const bytes last_pixel(result.end() - 4, result.end());
+    EXPECT_EQ(first_pixel, (bytes{black.b, black.g, black.r, 0}));
+    EXPECT_EQ(last_pixel, (bytes{black.b, black.g, black.r, 0}));
+  }
+}
+
+TEST(ProgramMemory, FileTooLargeToLoad) {
+  const scratch_dir dir;
+  const std::string path = dir.file("in.bmp");
+  ASSERT_TRUE(write_file(path, build_bitmap(two_by_two_24())));
+  ASSERT_EQ(truncate(path.c_str(), 1ll << 30), 0);  // sparse: takes no disk space
+  expect_status(run(tesvar, dir, {"in.bmp", "out.bmp"}, 256ull << 20), 14,
+                "Couldn't allocate memory.\n");
+  EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.bmp"});
+}
+
+// ---------------------------------------------------------------------------
+// Writing
+
+struct write_failure_case {
+  std::string what;
+  const program* prog;
+  std::string output;
+  std::vector<std::string> blocked_by_directory;  // names taken by a directory
+  std::vector<std::string> linked_to_full_device;
+  std::string err;
+  std::vector<std::string> written;  // correct files afterwards, besides in.bmp
+};
+
+TEST(ProgramWriting, UnwrittenFilesEndWithStatus10) {
+  const std::vector<write_failure_case> cases = {
+      {"output in a missing directory",
+       &tesvar,
+       "nodir/out.bmp",
+       {},
+       {},
+       "File 'nodir/out.bmp' cannot create.\n",
+       {}},
+      {"output in a missing directory",
+       &morvanex,
+       "nodir/out.bmp",
+       {},
+       {},
+       "File 'nodir/out.bmp' cannot create.\n",
+       morvanex.planes},
+      {"output on a full device",
+       &morvane,
+       "/dev/full",
+       {},
+       {},
+       "File '/dev/full' write error.\n",
+       {}},
+      {"output on a full device",
+       &tesvarex,
+       "/dev/full",
+       {},
+       {},
+       "File '/dev/full' write error.\n",
+       tesvarex.planes},
+      {"second plane blocked",
+       &tesvarex,
+       "out.bmp",
+       {"bmp_yuv_u.bmp"},
+       {},
+       "File 'bmp_yuv_u.bmp' cannot create.\n",
+       {"bmp_yuv_v.bmp", "bmp_yuv_y.bmp", "out.bmp"}},
+      {"first plane blocked",
+       &morvanex,
+       "out.bmp",
+       {"bmp_hsv_h.bmp"},
+       {},
+       "File 'bmp_hsv_h.bmp' cannot create.\n",
+       {"bmp_hsv_s.bmp", "bmp_hsv_v.bmp", "out.bmp"}},
+      {"last plane on a full device",
+       &tesvarex,
+       "out.bmp",
+       {},
+       {"bmp_yuv_y.bmp"},
+       "File 'bmp_yuv_y.bmp' write error.\n",
+       {"bmp_yuv_v.bmp", "bmp_yuv_u.bmp", "out.bmp"}},
+      {"every plane blocked: messages in writing order",
+       &tesvarex,
+       "out.bmp",
+       tesvarex.planes,
+       {},
+       "File 'bmp_yuv_v.bmp' cannot create.\nFile 'bmp_yuv_u.bmp' cannot create.\n"
+       "File 'bmp_yuv_y.bmp' cannot create.\n",
+       {"out.bmp"}},
+      {"every plane blocked: messages in writing order",
+       &morvanex,
+       "out.bmp",
+       morvanex.planes,
+       {},
+       "File 'bmp_hsv_h.bmp' cannot create.\nFile 'bmp_hsv_s.bmp' cannot create.\n"
+       "File 'bmp_hsv_v.bmp' cannot create.\n",
+       {"out.bmp"}},
+      {"a plane and the result",
+       &morvanex,
+       "/dev/full",
+       {"bmp_hsv_v.bmp"},
+       {},
+       "File 'bmp_hsv_v.bmp' cannot create.\nFile '/dev/full' write error.\n",
+       {"bmp_hsv_h.bmp", "bmp_hsv_s.bmp"}},
+  };
+  for (const write_failure_case& c : cases) {
+    SCOPED_TRACE(std::string(c.prog->name) + ": " + c.what);
+    const scratch_dir dir;
+    const picture source = known_colours(*c.prog);
+    put_files(dir, {{"in.bmp", build_bitmap(encode_24(source, false))}});
+    for (const std::string& name : c.blocked_by_directory) {
+      ASSERT_EQ(mkdir(dir.file(name).c_str(), 0755), 0);
+    }
+    for (const std::string& name : c.linked_to_full_device) {
+      ASSERT_EQ(symlink("/dev/full", dir.file(name).c_str()), 0);
+    }
+    expect_status(run(*c.prog, dir, {"in.bmp", c.output}), 10, c.err);
+
+    std::vector<std::string> expected_entries = {"in.bmp"};
+    for (const auto* names : {&c.blocked_by_directory, &c.linked_to_full_device, &c.written}) {
+      expected_entries.insert(expected_entries.end(), names->begin(), names->end());
+    }
+    EXPECT_EQ(dir.entries(), sorted(expected_entries));
+    const picture result = converted(*c.prog, source);
+    for (const std::string& name : c.written) {
+      const auto plane = std::find(c.prog->planes.begin(), c.prog->planes.end(), name);
+      const picture expected = plane == c.prog->planes.end()
+                                   ? result
+                                   : plane_of(result, plane_bytes[plane - c.prog->planes.begin()]);
+      EXPECT_EQ(read_file(dir.file(name)), expected_bitmap32(expected)) << name;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Conversions
+
+TEST(ProgramConversion, KnownColoursGiveKnownBytes) {
+  for (const program* p : all_programs) {
+    SCOPED_TRACE(p->name);
+    const scratch_dir dir;
+    const picture source = known_colours(*p);
+    put_files(dir, {{"in.bmp", build_bitmap(encode_24(source, false))}});
+    expect_status(run(*p, dir, {"in.bmp", "out.bmp"}), 0, "");
+    EXPECT_EQ(dir.entries(), plus_planes(*p, {"in.bmp", "out.bmp"}));
+    expect_outputs(*p, dir, "out.bmp", converted(*p, source));
+  }
+}
+
+TEST(ProgramConversion, GreyKeepsHue236AtEveryLevel) {
+  for (const program* p : {&morvane, &morvanex}) {
+    SCOPED_TRACE(p->name);
+    picture grey{16, {}};
+    for (int g = 1; g <= 255; ++g) {
+      const auto level = static_cast<std::uint8_t>(g);
+      grey.pixels.push_back({level, level, level});
+    }
+    grey.pixels.push_back({0, 0, 0});  // 256 pixels: a 16 x 16 picture
+    const scratch_dir dir;
+    put_files(dir, {{"in.bmp", build_bitmap(encode_24(grey, false))}});
+    expect_status(run(*p, dir, {"in.bmp", "out.bmp"}), 0, "");
+    EXPECT_EQ(dir.entries(), plus_planes(*p, {"in.bmp", "out.bmp"}));
+    picture expected{16, {}};
+    for (bgr c : grey.pixels) {
+      expected.pixels.push_back(c.g == 0 ? bgr{0, 0, 128} : bgr{0, c.g, 236});
+    }
+    EXPECT_EQ(read_file(dir.file("out.bmp")), expected_bitmap32(expected));
+  }
+}
+
+struct encoding {
+  const char* name;
+  test_bitmap (*encode)(const picture&, bool top_down);
+  bool top_down;
+};
+
+const encoding all_encodings[] = {
+    {"24-bit bottom-up", encode_24, false}, {"24-bit top-down", encode_24, true},
+    {"32-bit bottom-up", encode_32, false}, {"32-bit top-down", encode_32, true},
+    {"8-bit bottom-up", encode_8, false},   {"8-bit top-down", encode_8, true},
+    {"1-bit bottom-up", encode_1, false},   {"1-bit top-down", encode_1, true},
+};
+
+// Pictures of the known colours; the last two have only two colours so
+// that a 1-bit file can hold them too.
+std::vector<picture> depth_test_pictures() {
+  std::vector<bgr> colours;
+  for (const colour_pair& c : yuv_colours) {
+    colours.push_back(c.in);
+  }
+  const bgr red{0, 0, 255};
+  const bgr cyan{255, 255, 0};
+  std::vector<bgr> five_by_three;
+  for (std::size_t i = 0; i < 15; ++i) {
+    five_by_three.push_back(colours[(i * 4) % colours.size()]);
+  }
+  return {
+      picture_of(3, {colours[0], colours[1], colours[2], colours[3], colours[4], colours[5]}),
+      picture_of(5, five_by_three),
+      picture_of(9, {red, cyan, cyan, red, red, red, cyan, red, cyan,  //
+                     cyan, red, red, cyan, cyan, cyan, red, cyan, red}),
+      picture_of(3, {cyan, red, cyan, red, red, cyan, cyan, cyan, red}),
+  };
+}
+
+TEST(ProgramConversion, EveryDepthAndRowOrderGivesTheSameResult) {
+  for (const picture& source : depth_test_pictures()) {
+    const bytes expected = expected_bitmap32(converted(tesvar, source));
+    const bool two_colours = distinct_colours(source).size() == 2;
+    for (const encoding& e : all_encodings) {
+      if (e.encode == encode_1 && !two_colours) {
+        continue;
+      }
+      SCOPED_TRACE(std::string(e.name) + ", width " + std::to_string(source.width));
+      const scratch_dir dir;
+      put_files(dir, {{"in.bmp", build_bitmap(e.encode(source, e.top_down))}});
+      expect_status(run(tesvar, dir, {"in.bmp", "out.bmp"}), 0, "");
+      EXPECT_EQ(dir.entries(), sorted({"in.bmp", "out.bmp"}));
+      EXPECT_EQ(read_file(dir.file("out.bmp")), expected);
+    }
+  }
+}
+
+struct accepted_case {
+  std::string what;
+  bytes input;
+  picture source;  // what the file must be read as
+};
+
+std::vector<accepted_case> accepted_cases() {
+  const bgr black{0, 0, 0};
+  const bgr red{0, 0, 255};
+  const bgr green{0, 255, 0};
+  const picture three_by_two = picture_of(3, {red, green, black, green, red, red});
+  const test_bitmap full = encode_24(three_by_two, false);  // rows of 9 + 3 padding bytes
+  test_bitmap no_palette;
+  no_palette.bit_count = 8;
+  no_palette.pixels = {0};
+  test_bitmap short_palette;
+  short_palette.width = 4;
+  short_palette.bit_count = 8;
+  short_palette.palette = palette_of({{0, 0, 255, 0}, {0, 255, 0, 0}});
+  short_palette.pixels = {0, 1, 2, 255};
+  // Rows start at byte 50, so the first row is the header's last 4 bytes
+  // (all 0); an index read against a palette would meet the bytes after.
+  test_bitmap offset_below_54;
+  offset_below_54.width = 4;
+  offset_below_54.bit_count = 8;
+  offset_below_54.off_bits = 50;
+  offset_below_54.pixels = {0x40, 0x80, 0xC0, 0xFF};
+  return {
+      {"55-byte 8-bit file without palette", build_bitmap(no_palette), picture_of(1, {black})},
+      {"8-bit indexes at and past the palette's end", build_bitmap(short_palette),
+       picture_of(4, {red, green, black, black})},
+      {"8-bit with bfOffBits 50 has no palette", build_bitmap(offset_below_54),
+       picture_of(4, {black, black, black, black})},
+      {"size_image without row padding",
+       build_bitmap(changed(full, [](test_bitmap& b) { b.size_image = 18; })), three_by_two},
+      {"last row without its padding", build_bitmap(cut(full, 21)), three_by_two},
+      {"bfSize and biSize not looked at",
+       build_bitmap(changed(full,
+                            [](test_bitmap& b) {
+                              b.file_size = 7;
+                              b.info_size = 124;
+                            })),
+       three_by_two},
+      {"1-bit last row without its padding",
+       build_bitmap(cut(encode_1(depth_test_pictures()[2], false), 6)), depth_test_pictures()[2]},
+  };
+}
+
+TEST(ProgramConversion, FilesTheHeaderRulesAccept) {
+  for (const accepted_case& c : accepted_cases()) {
+    SCOPED_TRACE(c.what);
+    const scratch_dir dir;
+    put_files(dir, {{"in.bmp", c.input}});
+    expect_status(run(tesvar, dir, {"in.bmp", "out.bmp"}), 0, "");
+    EXPECT_EQ(dir.entries(), sorted({"in.bmp", "out.bmp"}));
+    EXPECT_EQ(read_file(dir.file("out.bmp")), expected_bitmap32(converted(tesvar, c.source)));
+  }
+}
+
+// ---------------------------------------------------------------------------
+// File names
+
+TEST(ProgramFileNames, DefaultNameIsInputAndOutput) {
+  for (const program* p : all_programs) {
+    SCOPED_TRACE(p->name);
+    const picture source = known_colours(*p);
+    const bytes input = build_bitmap(encode_24(source, false));
+    {
+      SCOPED_TRACE("no arguments: converted in place");
+      const scratch_dir dir;
+      put_files(dir, {{p->default_file, input}});
+      expect_status(run(*p, dir, {}), 0, "");
+      EXPECT_EQ(dir.entries(), plus_planes(*p, {p->default_file}));
+      expect_outputs(*p, dir, p->default_file, converted(*p, source));
+    }
+    {
+      SCOPED_TRACE("input only: written to the default name");
+      const scratch_dir dir;
+      put_files(dir, {{"in.bmp", input}});
+      expect_status(run(*p, dir, {"in.bmp"}), 0, "");
+      EXPECT_EQ(dir.entries(), plus_planes(*p, {"in.bmp", p->default_file}));
+      EXPECT_EQ(read_file(dir.file("in.bmp")), input);
+      expect_outputs(*p, dir, p->default_file, converted(*p, source));
+    }
+  }
+}
+
+TEST(ProgramFileNames, OutputMayNameTheInput) {
+  for (const program* p : all_programs) {
+    SCOPED_TRACE(p->name);
+    const picture source = known_colours(*p);
+    const scratch_dir dir;
+    put_files(dir, {{"in.bmp", build_bitmap(encode_24(source, false))}});
+    expect_status(run(*p, dir, {"in.bmp", "in.bmp"}), 0, "");
+    EXPECT_EQ(dir.entries(), plus_planes(*p, {"in.bmp"}));
+    expect_outputs(*p, dir, "in.bmp", converted(*p, source));
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Plane files
+
+TEST(ProgramPlanes, GoToTheCurrentDirectoryWhereverTheResultGoes) {
+  for (const program* p : {&tesvarex, &morvanex}) {
+    SCOPED_TRACE(p->name);
+    const picture source = known_colours(*p);
+    const scratch_dir dir;
+    put_files(dir, {{"in.bmp", build_bitmap(encode_24(source, false))}});
+    ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0755), 0);
+    expect_status(run(*p, dir, {"in.bmp", "sub/out.bmp"}), 0, "");
+    EXPECT_EQ(dir.entries(), plus_planes(*p, {"in.bmp", "sub"}));
+    expect_outputs(*p, dir, "sub/out.bmp", converted(*p, source));
+    for (const std::string& plane : p->planes) {
+      EXPECT_FALSE(std::filesystem::exists(dir.file("sub/" + plane))) << plane;
+    }
+  }
+}
+
+TEST(ProgramPlanes, ResultIsWrittenAfterThePlanes) {
+  for (const program* p : {&tesvarex, &morvanex}) {
+    for (const std::string& plane : p->planes) {
+      SCOPED_TRACE(std::string(p->name) + " writing its result to " + plane);
+      const picture source = known_colours(*p);
+      const scratch_dir dir;
+      const std::vector<file_entry> files =
+          with_stale_planes({{"in.bmp", build_bitmap(encode_24(source, false))}});
+      put_files(dir, files);
+      expect_status(run(*p, dir, {"in.bmp", plane}), 0, "");
+      EXPECT_EQ(dir.entries(), names_of(files));
+      expect_outputs(*p, dir, plane, converted(*p, source));
+      const program& other = p == &tesvarex ? morvanex : tesvarex;
+      for (const std::string& name : other.planes) {
+        EXPECT_EQ(read_file(dir.file(name)), stale_plane) << name;
+      }
+    }
+  }
+}
+
+}  // namespace

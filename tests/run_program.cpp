@@ -1,0 +1,176 @@
+#include "tests/run_program.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <stdexcept>
+
+#include "tests/temp_dir.h"
+
+namespace {
+
+[[noreturn]] void fail(const std::string& what) {
+  throw std::runtime_error(what + ": " + std::strerror(errno));
+}
+
+struct pipe_ends {
+  int read_end = -1;
+  int write_end = -1;
+};
+
+pipe_ends make_pipe() {
+  int fds[2];
+  // Close-on-exec keeps the pipes from leaking into the program; dup2
+  // clears the flag on the copies the child keeps as 1 and 2.
+  if (pipe2(fds, O_CLOEXEC) != 0) {
+    fail("pipe2");
+  }
+  return {fds[0], fds[1]};
+}
+
+void close_fd(int& fd) {
+  if (fd >= 0) {
+    close(fd);
+    fd = -1;
+  }
+}
+
+void write_all(int fd, const char* text) {
+  for (std::size_t left = std::strlen(text); left > 0;) {
+    const ssize_t n = write(fd, text, left);
+    if (n <= 0) {
+      return;
+    }
+    text += n;
+    left -= static_cast<std::size_t>(n);
+  }
+}
+
+// Runs in the forked child: only async-signal-safe calls from here on.
+[[noreturn]] void exec_child(const char* executable, char* const* argv, const char* dir,
+                             int null_in, int out, int err, std::uint64_t address_space_limit) {
+  if (dup2(null_in, STDIN_FILENO) < 0 || dup2(out, STDOUT_FILENO) < 0 ||
+      dup2(err, STDERR_FILENO) < 0) {
+    _exit(127);
+  }
+  if (address_space_limit != 0) {
+    const rlimit limit{address_space_limit, address_space_limit};
+    if (setrlimit(RLIMIT_AS, &limit) != 0) {
+      write_all(STDERR_FILENO, "run_program: setrlimit failed\n");
+      _exit(127);
+    }
+  }
+  if (chdir(dir) != 0) {
+    write_all(STDERR_FILENO, "run_program: chdir failed\n");
+    _exit(127);
+  }
+  execv(executable, argv);
+  write_all(STDERR_FILENO, "run_program: execv failed\n");
+  _exit(127);
+}
+
+// Reads both pipes until the child has closed them; reading them together
+// keeps a full pipe from blocking the child.
+void drain(int& out_fd, int& err_fd, std::string& out, std::string& err) {
+  char buffer[4096];
+  while (out_fd >= 0 || err_fd >= 0) {
+    pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      fail("poll");
+    }
+    int* fd_of[2] = {&out_fd, &err_fd};
+    std::string* text_of[2] = {&out, &err};
+    for (int i = 0; i < 2; ++i) {
+      if (*fd_of[i] < 0 || fds[i].revents == 0) {
+        continue;
+      }
+      const ssize_t n = read(*fd_of[i], buffer, sizeof buffer);
+      if (n > 0) {
+        text_of[i]->append(buffer, static_cast<std::size_t>(n));
+      } else if (n == 0 || errno != EINTR) {
+        close_fd(*fd_of[i]);
+      }
+    }
+  }
+}
+
+void wait_for(pid_t pid, program_result& result) {
+  int wait_status = 0;
+  while (waitpid(pid, &wait_status, 0) < 0) {
+    if (errno != EINTR) {
+      fail("waitpid");
+    }
+  }
+  if (WIFEXITED(wait_status)) {
+    result.exited = true;
+    result.exit_status = WEXITSTATUS(wait_status);
+  } else if (WIFSIGNALED(wait_status)) {
+    result.signal = WTERMSIG(wait_status);
+  }
+}
+
+}  // namespace
+
+program_result run_program(const std::string& executable, const std::vector<std::string>& args,
+                           const std::string& working_dir, std::uint64_t address_space_limit) {
+  // Everything the child needs is prepared before fork.
+  std::vector<std::string> arg_copies(args);
+  std::vector<char*> argv;
+  for (std::string& arg : arg_copies) {
+    argv.push_back(arg.data());
+  }
+  argv.push_back(nullptr);
+
+  int null_in = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  if (null_in < 0) {
+    fail("open /dev/null");
+  }
+  pipe_ends out = make_pipe();
+  pipe_ends err = make_pipe();
+  const pid_t pid = fork();
+  if (pid < 0) {
+    fail("fork");
+  }
+  if (pid == 0) {
+    exec_child(executable.c_str(), argv.data(), working_dir.c_str(), null_in, out.write_end,
+               err.write_end, address_space_limit);
+  }
+  close_fd(null_in);
+  close_fd(out.write_end);
+  close_fd(err.write_end);
+
+  program_result result;
+  drain(out.read_end, err.read_end, result.out, result.err);
+  wait_for(pid, result);
+  return result;
+}
+
+scratch_dir::scratch_dir() : path_(make_temp_dir()) {
+  if (path_.empty()) {
+    fail("mkdtemp");
+  }
+}
+
+scratch_dir::~scratch_dir() { remove_tree(path_); }
+
+std::string scratch_dir::file(const std::string& name) const { return path_ + "/" + name; }
+
+std::vector<std::string> scratch_dir::entries() const {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(path_)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}

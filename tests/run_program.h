@@ -1,0 +1,42 @@
+// Runs a built program as a user would, for the end-to-end tests.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct program_result {
+  bool exited = false;   // ended through exit (or a return from main)
+  int exit_status = -1;  // valid when exited
+  int signal = 0;        // the signal that ended it, when it did not exit
+  std::string out;       // everything written to the standard output stream
+  std::string err;       // everything written to the standard error stream
+};
+
+// Runs executable with the argument vector args (args[0] is the program's
+// own name as the program sees it, chosen freely) in working_dir, with the
+// standard input stream read from /dev/null. No shell is involved. A
+// non-zero address_space_limit caps the program's address space in bytes,
+// so that a test can make a large allocation fail without using the memory.
+// Throws std::runtime_error when the process cannot be started or waited for.
+program_result run_program(const std::string& executable, const std::vector<std::string>& args,
+                           const std::string& working_dir, std::uint64_t address_space_limit = 0);
+
+// A fresh, empty directory (make_temp_dir, which uses mkdtemp), removed
+// with everything in it when the object goes away.
+class scratch_dir {
+ public:
+  scratch_dir();
+  ~scratch_dir();
+  scratch_dir(const scratch_dir&) = delete;
+  scratch_dir& operator=(const scratch_dir&) = delete;
+
+  const std::string& path() const { return path_; }
+  // path/name
+  std::string file(const std::string& name) const;
+  // The names of the directory's entries, sorted.
+  std::vector<std::string> entries() const;
+
+ private:
+  std::string path_;
+};

@@ -1,0 +1,131 @@
+#include "core/unpack_bitmap_pixels.h"
+
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/bitmap_builder.h"
+
+namespace {
+
+using bytes = std::vector<std::uint8_t>;
+
+constexpr std::uint8_t untouched = 0xAB;
+
+// Unpacks spec into a working image pre-filled with a marker byte.
+bytes unpack(const test_bitmap& spec, int* status, std::size_t pixels) {
+  const bytes file = build_bitmap(spec);
+  bytes image(pixels * 4, untouched);
+  *status = unpack_bitmap_pixels(file.data(), static_cast<std::int64_t>(file.size()), image.data());
+  return image;
+}
+
+bytes unpack_ok(const test_bitmap& spec) {
+  int status = -1;
+  bytes image = unpack(spec, &status, static_cast<std::size_t>(spec.width) *
+                                          static_cast<std::size_t>(spec.height < 0 ? -spec.height : spec.height));
+  EXPECT_EQ(status, 0);
+  return image;
+}
+
+TEST(UnpackBitmapPixels, TwentyFourBitSkipsPaddingAndClearsFourthByte) {
+  test_bitmap b;
+  b.width = 1;
+  b.height = 2;
+  b.pixels = pad_rows({{1, 2, 3}, {4, 5, 6}});  // padding byte is 0xEE
+  EXPECT_EQ(b.pixels.size(), 8u);
+  EXPECT_EQ(unpack_ok(b), (bytes{1, 2, 3, 0, 4, 5, 6, 0}));
+}
+
+TEST(UnpackBitmapPixels, RowOrderFollowsTheSignOfTheHeight) {
+  test_bitmap b;
+  b.width = 2;
+  b.height = 2;
+  b.pixels = pad_rows({{1, 1, 1, 2, 2, 2}, {3, 3, 3, 4, 4, 4}});
+  const bytes bottom_up = unpack_ok(b);
+  EXPECT_EQ(bottom_up, (bytes{1, 1, 1, 0, 2, 2, 2, 0, 3, 3, 3, 0, 4, 4, 4, 0}));
+  b.height = -2;  // first stored row is the top one: working row 1
+  EXPECT_EQ(unpack_ok(b), (bytes{3, 3, 3, 0, 4, 4, 4, 0, 1, 1, 1, 0, 2, 2, 2, 0}));
+}
+
+TEST(UnpackBitmapPixels, ThirtyTwoBitKeepsTheFourthByte) {
+  test_bitmap b;
+  b.width = 3;
+  b.height = -1;
+  b.bit_count = 32;
+  b.pixels = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+  EXPECT_EQ(unpack_ok(b), b.pixels);
+}
+
+TEST(UnpackBitmapPixels, EightBitLooksUpThePalette) {
+  test_bitmap b;
+  b.width = 5;
+  b.height = 1;
+  b.bit_count = 8;
+  b.palette = palette_of({{10, 11, 12, 13}, {20, 21, 22, 23}, {30, 31, 32, 33}});
+  b.pixels = pad_rows({{2, 0, 3, 255, 1}});  // 3 equals the entry count: no entry
+  EXPECT_EQ(unpack_ok(b), (bytes{30, 31, 32, 33, 10, 11, 12, 13, 0, 0, 0, 0, 0, 0, 0, 0,
+                                 20, 21, 22, 23}));
+}
+
+TEST(UnpackBitmapPixels, EightBitWithoutPaletteGivesZeros) {
+  for (std::int64_t offset : {54, 50, 2}) {
+    test_bitmap b;
+    b.width = 2;
+    b.height = 1;
+    b.bit_count = 8;
+    b.pixels = {0, 1, 2, 3, 4, 5, 6, 7};
+    b.off_bits = offset;  // below 54 the rows start inside the header
+    EXPECT_EQ(unpack_ok(b), bytes(8, 0)) << "offset " << offset;
+  }
+}
+
+TEST(UnpackBitmapPixels, OneBitTakesTheMostSignificantBitFirst) {
+  test_bitmap b;
+  b.width = 10;
+  b.height = 1;
+  b.bit_count = 1;
+  b.palette = palette_of({{1, 2, 3, 4}, {5, 6, 7, 8}});
+  b.pixels = pad_rows({{0x80, 0x40}});
+  bytes want;
+  for (int x = 0; x < 10; ++x) {
+    const bool set = x == 0 || x == 9;
+    const bytes entry = set ? bytes{5, 6, 7, 8} : bytes{1, 2, 3, 4};
+    want.insert(want.end(), entry.begin(), entry.end());
+  }
+  EXPECT_EQ(unpack_ok(b), want);
+}
+
+TEST(UnpackBitmapPixels, EmptyImagesWriteNothing) {
+  struct empty_case {
+    std::int32_t width, height;
+    std::uint16_t bit_count;
+    int want_status;
+  };
+  const empty_case cases[] = {{0, 2, 24, 0}, {-2, 2, 24, 0}, {2, 0, 32, 0}, {0, 2, 1, 0},
+                              {2, 2, 16, 1}, {0, 0, 4, 1}};
+  for (const empty_case& c : cases) {
+    test_bitmap b;
+    b.width = c.width;
+    b.height = c.height;
+    b.bit_count = c.bit_count;
+    b.pixels = bytes(16, 9);
+    int status = -1;
+    const bytes image = unpack(b, &status, 4);
+    EXPECT_EQ(status, c.want_status) << c.width << "x" << c.height << " at " << c.bit_count;
+    EXPECT_EQ(image, bytes(16, untouched));
+  }
+}
+
+TEST(UnpackBitmapPixels, RefusesRowsOutsideTheBlock) {
+  test_bitmap b;
+  b.width = 2;
+  b.height = 3;
+  b.pixels = pad_rows({{1, 1, 1, 2, 2, 2}, {3, 3, 3, 4, 4, 4}});  // one row short
+  int status = -1;
+  const bytes image = unpack(b, &status, 6);
+  EXPECT_EQ(status, 4);
+  EXPECT_EQ(image, bytes(24, untouched));
+}
+
+}  // namespace

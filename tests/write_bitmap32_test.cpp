@@ -1,0 +1,86 @@
+#include "core/write_bitmap32.h"
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/bitmap_builder.h"
+#include "tests/temp_dir.h"
+
+namespace {
+
+using bytes = std::vector<std::uint8_t>;
+
+class WriteBitmap32 : public testing::Test {
+ protected:
+  void SetUp() override { dir_ = make_temp_dir(); }
+  void TearDown() override { remove_tree(dir_); }
+  std::string dir_;
+};
+
+TEST_F(WriteBitmap32, ThreeByTwoImage) {
+  bytes pixels(24);
+  for (std::size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<std::uint8_t>(100 + i);
+  const std::string path = dir_ + "/out.bmp";
+  ASSERT_EQ(write_bitmap32(path.c_str(), pixels.data(), 3, 2), 0);
+  const bytes want_header = {
+      'B', 'M', 78, 0, 0, 0,  0, 0, 0, 0,  54, 0, 0, 0,   // file header
+      40, 0, 0, 0,  3, 0, 0, 0,  2, 0, 0, 0,  1, 0,  32, 0,
+      0, 0, 0, 0,  24, 0, 0, 0,  0, 0, 0, 0,  0, 0, 0, 0,  0, 0, 0, 0,  0, 0, 0, 0};
+  ASSERT_EQ(want_header.size(), 54u);
+  bytes want = want_header;
+  want.insert(want.end(), pixels.begin(), pixels.end());
+  EXPECT_EQ(read_file(path), want);
+}
+
+TEST_F(WriteBitmap32, ReplacesALongerFile) {
+  const std::string path = dir_ + "/out.bmp";
+  ASSERT_TRUE(write_file(path, bytes(1000, 1)));
+  const bytes pixel = {1, 2, 3, 4};
+  ASSERT_EQ(write_bitmap32(path.c_str(), pixel.data(), 1, 1), 0);
+  EXPECT_EQ(read_file(path).size(), 58u);
+}
+
+TEST_F(WriteBitmap32, FailuresAreReported) {
+  struct failure_case {
+    std::string path;
+    std::string want_message;
+  };
+  const std::string no_dir = dir_ + "/no/such/dir/out.bmp";
+  const failure_case cases[] = {
+      {no_dir, "File '" + no_dir + "' cannot create.\n"},
+      {dir_, "File '" + dir_ + "' cannot create.\n"},
+      {"/dev/full", "File '/dev/full' write error.\n"},
+  };
+  const bytes pixels(64 * 64 * 4, 5);
+  for (const failure_case& c : cases) {
+    testing::internal::CaptureStderr();
+    const int got = write_bitmap32(c.path.c_str(), pixels.data(), 64, 64);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.want_message);
+    EXPECT_EQ(got, -1) << c.path;
+  }
+}
+
+TEST_F(WriteBitmap32, SizesTooLargeForTheHeaderAreLeftZero) {
+  std::uint8_t header[54];
+  make_bitmap32_header(40000, 30000, header);  // 4.8e9 bytes of pixels
+  const bytes h(header, header + 54);
+  EXPECT_EQ(u32_at(h, 2), 0u);
+  EXPECT_EQ(u32_at(h, 34), 0u);
+  EXPECT_EQ(u32_at(h, 18), 40000u);
+  EXPECT_EQ(u32_at(h, 22), 30000u);
+  make_bitmap32_header(32767, 32767, header);  // just below 2^32 with the header
+  EXPECT_EQ(u32_at(bytes(header, header + 54), 2), 32767u * 32767u * 4u + 54u);
+}
+
+TEST_F(WriteBitmap32, DimensionsBeyondTheHeaderFieldsAreNotWritten) {
+  const std::string path = dir_ + "/out.bmp";
+  const bytes pixel(4);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(write_bitmap32(path.c_str(), pixel.data(), 1, std::int64_t{1} << 31), -1);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "File '" + path + "' write error.\n");
+  EXPECT_TRUE(read_file(path).empty());
+}
+
+}  // namespace
