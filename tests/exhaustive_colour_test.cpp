@@ -29,7 +29,7 @@ int128 exact_units(double coefficient) {
   const auto significand = static_cast<std::int64_t>(std::ldexp(fraction, 53));
   const int shift = exponent - 53 + units_exponent;
   EXPECT_GE(shift, 0) << "coefficient " << coefficient << " is finer than 2^-56";
-  return static_cast<int128>(significand) << shift;
+  return static_cast<int128>(significand) * (static_cast<int128>(1) << shift);
 }
 
 // units * 2^-56 rounded to the nearest float, ties to even.
