@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "core/bitmap_header.h"
+#include "core/row_tables.h"
 #include "core/status.h"
 
 namespace {
@@ -37,10 +38,12 @@ bool write_contents(std::FILE* file, const std::uint8_t* header, const std::uint
 }  // namespace
 
 void make_bitmap32_header(std::int32_t width, std::int32_t height, std::uint8_t* out) {
-  const std::uint64_t pixel_bytes = magnitude(width) * magnitude(height) * 4;
+  // Each magnitude is at most 2^31, so their product cannot wrap.
+  const std::uint64_t pixel_count = magnitude(width) * magnitude(height);
   // The size fields are 32 bits wide; an image too large for them has both
   // left 0, which readers take as "size implied by the dimensions".
-  const bool sizes_fit = pixel_bytes + bitmap_header_bytes <= UINT32_MAX;
+  const bool sizes_fit = pixel_count <= (UINT32_MAX - bitmap_header_bytes) / 4;
+  const std::uint64_t pixel_bytes = sizes_fit ? pixel_count * 4 : 0;
   bitmap_header h{};
   h.bf_type = bitmap_magic;
   h.bf_size = sizes_fit ? static_cast<std::uint32_t>(pixel_bytes + bitmap_header_bytes) : 0;
@@ -50,13 +53,15 @@ void make_bitmap32_header(std::int32_t width, std::int32_t height, std::uint8_t*
   h.bi_height = height;
   h.bi_planes = 1;
   h.bi_bit_count = 32;
-  h.bi_size_image = sizes_fit ? static_cast<std::uint32_t>(pixel_bytes) : 0;
+  h.bi_size_image = static_cast<std::uint32_t>(pixel_bytes);
   store_bitmap_header(h, out);
 }
 
 int write_bitmap32(const char* path, const std::uint8_t* pixels, std::int64_t width,
                    std::int64_t height) {
-  if (!fits_header_field(width) || !fits_header_field(height)) {
+  std::uint64_t pixel_bytes = 0;
+  if (!fits_header_field(width) || !fits_header_field(height) ||
+      !compute_image_bytes(width, static_cast<std::int64_t>(magnitude(height)), 4, &pixel_bytes)) {
     return report_write_error(path);
   }
   std::uint8_t header[bitmap_header_bytes];
@@ -67,7 +72,6 @@ int write_bitmap32(const char* path, const std::uint8_t* pixels, std::int64_t wi
     std::fprintf(stderr, "File '%s' cannot create.\n", path);
     return status::write_failed;
   }
-  const std::uint64_t pixel_bytes = magnitude(width) * magnitude(height) * 4;
   const bool written = write_contents(file, header, pixels, pixel_bytes);
   const bool closed = std::fclose(file) == 0;
   if (!written || !closed) {

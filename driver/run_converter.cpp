@@ -22,27 +22,29 @@ std::uint8_t* alloc_working_image(std::uint64_t bytes, bool zeroed) {
   return static_cast<std::uint8_t*>(block);
 }
 
+// The two working images of a run, each width x rows pixels of 4 bytes.
+struct working_images {
+  std::uint8_t* source;
+  std::uint8_t* destination;
+  std::int64_t width;
+  std::int64_t rows;
+};
+
 // Steps after the working images exist: unpack, convert, write the result.
-int convert_and_write(const std::uint8_t* block, std::int64_t size, std::uint8_t* source,
-                      std::uint8_t* destination, const char* output,
-                      conversion_function convert) {
-  const bitmap_header h = read_bitmap_header(block);
-  const std::int64_t width = h.bi_width;
-  const std::int64_t rows = header_rows(h);
-  int result = unpack_bitmap_pixels(block, size, source);
+int convert_and_write(const std::uint8_t* block, std::int64_t size, const working_images& images,
+                      const char* output, conversion_function convert) {
+  int result = unpack_bitmap_pixels(block, size, images.source);
   if (result != status::ok) {
     return result;
   }
-  result = convert(source, destination, width, rows);
+  result = convert(images.source, images.destination, images.width, images.rows);
   if (result == status::conversion_refused) {
     std::fputs("Image processing is not completed.\n", stderr);
     return result;
   }
   // A plane that failed keeps its status; the result is written regardless.
-  if (write_bitmap32(output, destination, width, rows) != status::ok && result == status::ok) {
-    result = status::not_written;
-  }
-  return result;
+  const int written = write_bitmap32(output, images.destination, images.width, images.rows);
+  return written != status::ok && result == status::ok ? status::not_written : result;
 }
 
 // Allocates the destination, then the source working image, and runs the
@@ -51,22 +53,24 @@ int convert_and_write(const std::uint8_t* block, std::int64_t size, std::uint8_t
 int convert_loaded_bitmap(const std::uint8_t* block, std::int64_t size, const char* output,
                           conversion_function convert) {
   const bitmap_header h = read_bitmap_header(block);
+  working_images images{nullptr, nullptr, h.bi_width, header_rows(h)};
   std::uint64_t bytes = 0;
-  const bool representable = compute_image_bytes(h.bi_width, header_rows(h), 4, &bytes);
-  std::uint8_t* destination = representable ? alloc_working_image(bytes, true) : nullptr;
-  if (destination == nullptr) {
+  if (compute_image_bytes(images.width, images.rows, 4, &bytes)) {
+    images.destination = alloc_working_image(bytes, true);
+  }
+  if (images.destination == nullptr) {
     std::fputs("Couldn't allocate memory. destination\n", stderr);
     return status::no_memory;
   }
-  std::uint8_t* source = alloc_working_image(bytes, false);
-  if (source == nullptr) {
-    std::free(destination);
+  images.source = alloc_working_image(bytes, false);
+  if (images.source == nullptr) {
+    std::free(images.destination);
     std::fputs("Couldn't allocate memory. source\n", stderr);
     return status::no_memory;
   }
-  const int result = convert_and_write(block, size, source, destination, output, convert);
-  std::free(source);
-  std::free(destination);
+  const int result = convert_and_write(block, size, images, output, convert);
+  std::free(images.source);
+  std::free(images.destination);
   return result;
 }
 
