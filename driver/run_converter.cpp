@@ -6,6 +6,7 @@
 #include "core/bitmap_header.h"
 #include "core/check_bitmap_header.h"
 #include "core/load_bitmap_file.h"
+#include "core/pixel_rows.h"
 #include "core/row_tables.h"
 #include "core/status.h"
 #include "core/unpack_bitmap_pixels.h"
@@ -53,6 +54,12 @@ int convert_and_write(const std::uint8_t* block, std::int64_t size, const workin
 int convert_loaded_bitmap(const std::uint8_t* block, std::int64_t size, const char* output,
                           conversion_function convert) {
   const bitmap_header h = read_bitmap_header(block);
+  // The unpacker would refuse this depth anyway; refusing it before the
+  // working images exist keeps a tiny file that claims gigabytes of pixels
+  // from reserving them.
+  if (!is_supported_depth(h.bi_bit_count)) {
+    return status::unsupported_depth;
+  }
   working_images images{nullptr, nullptr, h.bi_width, header_rows(h)};
   std::uint64_t bytes = 0;
   if (compute_image_bytes(images.width, images.rows, 4, &bytes)) {

@@ -75,6 +75,12 @@ const program morvanex{"morvanex",
                        {"bmp_hsv_h.bmp", "bmp_hsv_s.bmp", "bmp_hsv_v.bmp"}};
 const program* const all_programs[] = {&tesvar, &morvane, &tesvarex, &morvanex};
 
+#ifdef CONVERTERS_SANITIZED
+constexpr bool built_with_sanitizers = true;
+#else
+constexpr bool built_with_sanitizers = false;
+#endif
+
 // ---------------------------------------------------------------------------
 // Pictures and how files store them
 
@@ -305,8 +311,8 @@ std::vector<std::string> with_program_name(const std::string& argv0,
 }
 
 program_result run(const program& p, const scratch_dir& dir, const std::vector<std::string>& args,
-                   std::uint64_t address_space_limit = 0) {
-  return run_program(p.path, with_program_name(p.name, args), dir.path(), address_space_limit);
+                   const run_options& options = {}) {
+  return run_program(p.path, with_program_name(p.name, args), dir.path(), options);
 }
 
 void expect_status(const program_result& r, int status, const std::string& err) {
@@ -545,20 +551,20 @@ std::vector<header_case> header_cases() {
        not_completed},
       {"width -2, height 2", build_bitmap(changed(base, [](test_bitmap& b) { b.width = -2; })), 9,
        no_destination},
-      {"width -2, height -2 at 16 bits: memory before depth",
+      {"width -2, height -2 at 16 bits: the depth is refused before any memory",
        build_bitmap(changed(base, [](test_bitmap& b) {
          b.width = -2;
          b.height = -2;
          b.bit_count = 16;
        })),
-       9, no_destination},
-      {"images too large to allocate",
+       1, ""},
+      {"a tiny 16-bit file claiming 2^62 bytes of pixels reserves none",
        build_bitmap(changed(base, [](test_bitmap& b) {
          b.bit_count = 16;
          b.width = INT32_MAX;
          b.height = INT32_MIN;
        })),
-       9, no_destination},
+       1, ""},
   };
   // clang-format on
 }
@@ -578,56 +584,19 @@ TEST(ProgramHeaderCheck, RefusedFilesEndWithTheirStatusAndWriteNothing) {
   }
 }
 
-// The failing allocation is forced by capping the program's address space
-// a little above what the allocations before it need.
-TEST(ProgramMemory, NoRoomForTheSourceImage) {
-  constexpr std::int32_t side = 8192;  // 256 MiB per working image
-  const bytes input = build_bitmap(changed(two_by_two_24(), [](test_bitmap& b) {
-    b.bit_count = 16;  // passes the header check without a pixel in the file
-    b.width = side;
-    b.height = side;
-  }));
-  for (const program* p : all_programs) {
-    SCOPED_TRACE(p->name);
-    const scratch_dir dir;
-    put_files(dir, {{"in.bmp", input}});
-    expect_status(run(*p, dir, {"in.bmp", "out.bmp"}, 400ull << 20), 9,
-                  "Couldn't allocate memory. source\n");
-    EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.bmp"});
-  }
-}
-
-TEST(ProgramMemory, NoRoomForThePlanesStillWritesTheResult) {
-  constexpr std::int32_t side = 4096;  // 64 MiB per image, 16 MiB of input
-  test_bitmap b;
-  b.width = side;
-  b.height = side;
-  b.bit_count = 8;  // no palette: every pixel is black
-  b.pixels = bytes(static_cast<std::size_t>(side) * side, 7);
-  const bytes input = build_bitmap(b);
-  for (const program* p : {&tesvarex, &morvanex}) {
-    SCOPED_TRACE(p->name);
-    const scratch_dir dir;
-    put_files(dir, {{"in.bmp", input}});
-    expect_status(run(*p, dir, {"in.bmp", "out.bmp"}, 180ull << 20), 9,
-                  "Couldn't allocate memory. planes\n");
-    EXPECT_EQ(dir.entries(), sorted({"in.bmp", "out.bmp"}));
-    const bytes result = read_file(dir.file("out.bmp"));
-    ASSERT_EQ(result.size(), 54 + static_cast<std::size_t>(side) * side * 4);
-    const bgr black = convert_colour(*p, {0, 0, 0});
-    const bytes first_pixel(result.begin() + 54, result.begin() + 58);
-    const bytes last_pixel(result.end() - 4, result.end());
-    EXPECT_EQ(first_pixel, (bytes{black.b, black.g, black.r, 0}));
-    EXPECT_EQ(last_pixel, (bytes{black.b, black.g, black.r, 0}));
-  }
-}
-
+// Each allocation failing in turn is tested with an interposed allocator
+// (fault_injection_test); this one needs a real file too large to load.
 TEST(ProgramMemory, FileTooLargeToLoad) {
+  if (built_with_sanitizers) {
+    GTEST_SKIP() << "the address sanitizer reserves more address space than the cap allows";
+  }
   const scratch_dir dir;
   const std::string path = dir.file("in.bmp");
   ASSERT_TRUE(write_file(path, build_bitmap(two_by_two_24())));
   ASSERT_EQ(truncate(path.c_str(), 1ll << 30), 0);  // sparse: takes no disk space
-  expect_status(run(tesvar, dir, {"in.bmp", "out.bmp"}, 256ull << 20), 14,
+  run_options capped;
+  capped.address_space_limit = 256ull << 20;
+  expect_status(run(tesvar, dir, {"in.bmp", "out.bmp"}, capped), 14,
                 "Couldn't allocate memory.\n");
   EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.bmp"});
 }
