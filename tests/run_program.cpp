@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -54,27 +55,67 @@ void write_all(int fd, const char* text) {
   }
 }
 
+// The limits and identity of the child, prepared before fork.
+struct child_setup {
+  const char* executable;
+  char* const* argv;
+  char* const* envp;
+  const char* dir;
+  const run_options* options;
+};
+
+bool apply_limit(int resource, std::uint64_t bytes) {
+  const rlimit limit{bytes, bytes};
+  return bytes == 0 || setrlimit(resource, &limit) == 0;
+}
+
+// The nobody user of Debian and most systems.
+constexpr uid_t nobody = 65534;
+
 // Runs in the forked child: only async-signal-safe calls from here on.
-[[noreturn]] void exec_child(const char* executable, char* const* argv, const char* dir,
-                             int null_in, int out, int err, std::uint64_t address_space_limit) {
+[[noreturn]] void exec_child(const child_setup& setup, int null_in, int out, int err) {
   if (dup2(null_in, STDIN_FILENO) < 0 || dup2(out, STDOUT_FILENO) < 0 ||
       dup2(err, STDERR_FILENO) < 0) {
     _exit(127);
   }
-  if (address_space_limit != 0) {
-    const rlimit limit{address_space_limit, address_space_limit};
-    if (setrlimit(RLIMIT_AS, &limit) != 0) {
-      write_all(STDERR_FILENO, "run_program: setrlimit failed\n");
-      _exit(127);
-    }
+  const run_options& options = *setup.options;
+  if (!apply_limit(RLIMIT_AS, options.address_space_limit) ||
+      !apply_limit(RLIMIT_FSIZE, options.file_size_limit)) {
+    write_all(STDERR_FILENO, "run_program: setrlimit failed\n");
+    _exit(127);
   }
-  if (chdir(dir) != 0) {
+  if (options.file_size_limit != 0) {
+    signal(SIGXFSZ, SIG_IGN);  // stays ignored across exec
+  }
+  if (options.without_root && geteuid() == 0 && (setgid(nobody) != 0 || setuid(nobody) != 0)) {
+    write_all(STDERR_FILENO, "run_program: cannot become nobody\n");
+    _exit(127);
+  }
+  if (chdir(setup.dir) != 0) {
     write_all(STDERR_FILENO, "run_program: chdir failed\n");
     _exit(127);
   }
-  execv(executable, argv);
-  write_all(STDERR_FILENO, "run_program: execv failed\n");
+  execve(setup.executable, setup.argv, setup.envp);
+  write_all(STDERR_FILENO, "run_program: execve failed\n");
   _exit(127);
+}
+
+std::vector<std::string> child_environment(const run_options& options) {
+  std::vector<std::string> entries;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    entries.emplace_back(*entry);
+  }
+  entries.insert(entries.end(), options.environment.begin(), options.environment.end());
+  return entries;
+}
+
+std::vector<char*> pointers_to(std::vector<std::string>& texts) {
+  std::vector<char*> pointers;
+  for (std::string& text : texts) {
+    pointers.push_back(text.data());
+  }
+  pointers.push_back(nullptr);
+  return pointers;
 }
 
 // Reads both pipes until the child has closed them; reading them together
@@ -123,14 +164,14 @@ void wait_for(pid_t pid, program_result& result) {
 }  // namespace
 
 program_result run_program(const std::string& executable, const std::vector<std::string>& args,
-                           const std::string& working_dir, std::uint64_t address_space_limit) {
+                           const std::string& working_dir, const run_options& options) {
   // Everything the child needs is prepared before fork.
   std::vector<std::string> arg_copies(args);
-  std::vector<char*> argv;
-  for (std::string& arg : arg_copies) {
-    argv.push_back(arg.data());
-  }
-  argv.push_back(nullptr);
+  std::vector<std::string> env_copies = child_environment(options);
+  const std::vector<char*> argv = pointers_to(arg_copies);
+  const std::vector<char*> envp = pointers_to(env_copies);
+  const child_setup setup{executable.c_str(), argv.data(), envp.data(), working_dir.c_str(),
+                          &options};
 
   int null_in = open("/dev/null", O_RDONLY | O_CLOEXEC);
   if (null_in < 0) {
@@ -143,8 +184,7 @@ program_result run_program(const std::string& executable, const std::vector<std:
     fail("fork");
   }
   if (pid == 0) {
-    exec_child(executable.c_str(), argv.data(), working_dir.c_str(), null_in, out.write_end,
-               err.write_end, address_space_limit);
+    exec_child(setup, null_in, out.write_end, err.write_end);
   }
   close_fd(null_in);
   close_fd(out.write_end);

@@ -13,14 +13,27 @@ struct program_result {
   std::string err;       // everything written to the standard error stream
 };
 
+// What a test may change about the process a program runs in.
+struct run_options {
+  // Caps the address space in bytes (0: no cap), so that a large
+  // allocation fails without using the memory.
+  std::uint64_t address_space_limit = 0;
+  // Caps the size of any file the program writes (0: no cap). The signal
+  // for passing it is ignored, so the write itself fails part way.
+  std::uint64_t file_size_limit = 0;
+  // When the tests run as root, the program runs as the user nobody, so
+  // that file permissions apply to it.
+  bool without_root = false;
+  // "NAME=value" entries added to the environment.
+  std::vector<std::string> environment;
+};
+
 // Runs executable with the argument vector args (args[0] is the program's
 // own name as the program sees it, chosen freely) in working_dir, with the
-// standard input stream read from /dev/null. No shell is involved. A
-// non-zero address_space_limit caps the program's address space in bytes,
-// so that a test can make a large allocation fail without using the memory.
+// standard input stream read from /dev/null. No shell is involved.
 // Throws std::runtime_error when the process cannot be started or waited for.
 program_result run_program(const std::string& executable, const std::vector<std::string>& args,
-                           const std::string& working_dir, std::uint64_t address_space_limit = 0);
+                           const std::string& working_dir, const run_options& options = {});
 
 // A fresh, empty directory (make_temp_dir, which uses mkdtemp), removed
 // with everything in it when the object goes away.

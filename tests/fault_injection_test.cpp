@@ -1,0 +1,273 @@
+// Faults a user cannot easily cause on purpose: every allocation of a run
+// failing in turn, and every output file failing at creation or part way
+// through writing. Each must end with the documented message and status,
+// give back every block taken, and leave every other file as a clean run
+// writes it. The programs under test are built with an interposed
+// allocator (allocation_faults.cpp) and are otherwise the programs.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/bitmap_builder.h"
+#include "tests/run_program.h"
+
+namespace {
+
+using bytes = std::vector<std::uint8_t>;
+using file_map = std::map<std::string, bytes>;
+
+struct program {
+  const char* name;
+  const char* path;
+  std::vector<std::string> planes;  // in writing order
+};
+
+const program tesvar{"tesvar", TESVAR_PATH, {}};
+const program morvane{"morvane", MORVANE_PATH, {}};
+const program tesvarex{
+    "tesvarex", TESVAREX_PATH, {"bmp_yuv_v.bmp", "bmp_yuv_u.bmp", "bmp_yuv_y.bmp"}};
+const program morvanex{
+    "morvanex", MORVANEX_PATH, {"bmp_hsv_h.bmp", "bmp_hsv_s.bmp", "bmp_hsv_v.bmp"}};
+const program* const all_programs[] = {&tesvar, &morvane, &tesvarex, &morvanex};
+
+const bytes input = build_bitmap(sample_bitmap_24(5, 3));
+
+// The files a run writes, in writing order: the planes, then the result.
+std::vector<std::string> outputs_of(const program& p) {
+  std::vector<std::string> names = p.planes;
+  names.push_back("out.bmp");
+  return names;
+}
+
+bool is_regular_file(const std::string& path) {
+  struct stat info {};
+  return lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// Every entry in dir but the input, with its content (none for a directory
+// or a link).
+file_map written_files(const scratch_dir& dir) {
+  file_map files;
+  for (const std::string& name : dir.entries()) {
+    if (name != "in.bmp") {
+      const std::string path = dir.file(name);
+      files[name] = is_regular_file(path) ? read_file(path) : bytes{};
+    }
+  }
+  return files;
+}
+
+program_result run_on_input(const program& p, const scratch_dir& dir, const run_options& options,
+                            const std::string& output = "out.bmp") {
+  EXPECT_TRUE(write_file(dir.file("in.bmp"), input));
+  return run_program(p.path, {p.name, "in.bmp", output}, dir.path(), options);
+}
+
+struct allocation_report {
+  long calls = -1;
+  long live = -1;
+};
+
+allocation_report read_report(const std::string& path) {
+  const bytes text = read_file(path);
+  allocation_report report;
+  if (std::sscanf(std::string(text.begin(), text.end()).c_str(), "calls=%ld live=%ld",
+                  &report.calls, &report.live) != 2) {
+    ADD_FAILURE() << "no allocation report at " << path;
+  }
+  return report;
+}
+
+// The files of a run with no fault.
+file_map clean_outputs(const program& p) {
+  const scratch_dir dir;
+  const program_result r = run_on_input(p, dir, {});
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  file_map files = written_files(dir);
+  EXPECT_EQ(files.size(), outputs_of(p).size());
+  return files;
+}
+
+// ---------------------------------------------------------------------------
+// Allocations
+
+// What a run does when an allocation of one of its steps fails.
+struct allocation_outcome {
+  std::string step;
+  std::string err;
+  int status;
+  bool result_written;
+};
+
+std::vector<allocation_outcome> outcomes_in_step_order(const program& p) {
+  std::vector<allocation_outcome> outcomes = {
+      {"loading", "Couldn't allocate memory.\n", 14, false},
+      {"destination image", "Couldn't allocate memory. destination\n", 9, false},
+      {"source image", "Couldn't allocate memory. source\n", 9, false},
+      {"conversion row tables", "Image processing is not completed.\n", 1, false},
+  };
+  if (!p.planes.empty()) {
+    outcomes.push_back({"plane image", "Couldn't allocate memory. planes\n", 9, true});
+  }
+  return outcomes;
+}
+
+std::size_t outcome_index(const std::vector<allocation_outcome>& outcomes,
+                          const program_result& r) {
+  for (std::size_t i = 0; i < outcomes.size(); ++i) {
+    if (outcomes[i].err == r.err && outcomes[i].status == r.exit_status) {
+      return i;
+    }
+  }
+  return outcomes.size();
+}
+
+TEST(AllocationFaults, EachAllocationFailingInTurnEndsItsStepCleanly) {
+  for (const program* p : all_programs) {
+    SCOPED_TRACE(p->name);
+    const file_map clean = clean_outputs(*p);
+    const std::vector<allocation_outcome> outcomes = outcomes_in_step_order(*p);
+    std::vector<bool> seen(outcomes.size(), false);
+    std::size_t last_step = 0;
+    for (long n = 1;; ++n) {
+      SCOPED_TRACE("allocation " + std::to_string(n));
+      const scratch_dir dir;
+      run_options options;
+      options.environment = {"CONVERTERS_FAIL_ALLOCATION=" + std::to_string(n),
+                             "CONVERTERS_ALLOCATION_REPORT=" + dir.file("report")};
+      const program_result r = run_on_input(*p, dir, options);
+      ASSERT_TRUE(r.exited) << "signal " << r.signal;
+      const allocation_report report = read_report(dir.file("report"));
+      std::remove(dir.file("report").c_str());
+      EXPECT_EQ(report.live, 0) << "blocks not given back";
+      if (report.calls < n) {  // no allocation left to fail: a clean run
+        EXPECT_EQ(r.exit_status, 0);
+        EXPECT_EQ(written_files(dir), clean);
+        break;
+      }
+      const std::size_t step = outcome_index(outcomes, r);
+      ASSERT_LT(step, outcomes.size()) << "status " << r.exit_status << ", " << r.err;
+      EXPECT_GE(step, last_step) << "steps out of order";
+      last_step = step;
+      seen[step] = true;
+      EXPECT_EQ(r.out, "");
+      const file_map expected =
+          outcomes[step].result_written ? file_map{{"out.bmp", clean.at("out.bmp")}} : file_map{};
+      EXPECT_EQ(written_files(dir), expected) << outcomes[step].step;
+    }
+    for (std::size_t i = 0; i < outcomes.size(); ++i) {
+      EXPECT_TRUE(seen[i]) << "no allocation failed in the step: " << outcomes[i].step;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Writes
+
+enum class blocker { directory, full_device };
+
+struct write_fault_case {
+  const program* prog;
+  std::string file;  // the one output that fails
+  blocker kind;
+};
+
+std::vector<write_fault_case> single_file_faults() {
+  std::vector<write_fault_case> cases;
+  for (const program* p : all_programs) {
+    for (const std::string& name : outputs_of(*p)) {
+      cases.push_back({p, name, blocker::directory});
+      cases.push_back({p, name, blocker::full_device});
+    }
+  }
+  return cases;
+}
+
+TEST(WriteFaults, OneFileFailingLeavesTheOthersWritten) {
+  for (const write_fault_case& c : single_file_faults()) {
+    const bool created = c.kind == blocker::full_device;
+    SCOPED_TRACE(std::string(c.prog->name) + ": " + c.file +
+                 (created ? " on a full device" : " blocked by a directory"));
+    const file_map clean = clean_outputs(*c.prog);
+    const scratch_dir dir;
+    if (created) {
+      ASSERT_EQ(symlink("/dev/full", dir.file(c.file).c_str()), 0);
+    } else {
+      ASSERT_EQ(mkdir(dir.file(c.file).c_str(), 0755), 0);
+    }
+    const program_result r = run_on_input(*c.prog, dir, {});
+    EXPECT_TRUE(r.exited);
+    EXPECT_EQ(r.exit_status, 10);
+    EXPECT_EQ(r.err, "File '" + c.file + (created ? "' write error.\n" : "' cannot create.\n"));
+    file_map expected = clean;
+    expected[c.file] = {};  // a directory or the device: nothing to read back
+    EXPECT_EQ(written_files(dir), expected);
+  }
+}
+
+// The messages of a run in which every output fails the same way.
+std::string every_output_failing(const program& p, const std::string& how) {
+  std::string err;
+  for (const std::string& name : outputs_of(p)) {
+    err += "File '" + name + "' " + how + "\n";
+  }
+  return err;
+}
+
+TEST(WriteFaults, ReadOnlyDirectoryCreatesNothing) {
+  for (const program* p : all_programs) {
+    SCOPED_TRACE(p->name);
+    const scratch_dir dir;
+    ASSERT_TRUE(write_file(dir.file("in.bmp"), input));
+    ASSERT_EQ(chmod(dir.path().c_str(), 0555), 0);
+    run_options options;
+    options.without_root = true;
+    const program_result r =
+        run_program(p->path, {p->name, "in.bmp", "out.bmp"}, dir.path(), options);
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    EXPECT_EQ(r.exit_status, 10);
+    EXPECT_EQ(r.err, every_output_failing(*p, "cannot create."));
+    EXPECT_EQ(written_files(dir), file_map{});
+  }
+}
+
+TEST(WriteFaults, FileSizeLimitStopsEveryWritePartWay) {
+  constexpr std::uint64_t limit = 54 + 10;  // the header and part of the pixels
+  for (const program* p : all_programs) {
+    SCOPED_TRACE(p->name);
+    const file_map clean = clean_outputs(*p);
+    const scratch_dir dir;
+    run_options options;
+    options.file_size_limit = limit;
+    const program_result r = run_on_input(*p, dir, options);
+    EXPECT_TRUE(r.exited) << "signal " << r.signal;
+    EXPECT_EQ(r.exit_status, 10);
+    EXPECT_EQ(r.err, every_output_failing(*p, "write error."));
+    file_map expected;
+    for (const auto& [name, content] : clean) {
+      expected[name] = bytes(content.begin(), content.begin() + limit);
+    }
+    EXPECT_EQ(written_files(dir), expected);
+  }
+}
+
+TEST(WriteFaults, ResultBelowARegularFileCannotBeCreated) {
+  for (const program* p : all_programs) {
+    SCOPED_TRACE(p->name);
+    file_map expected = clean_outputs(*p);
+    expected.erase("out.bmp");
+    const scratch_dir dir;
+    const program_result r = run_on_input(*p, dir, {}, "in.bmp/out.bmp");
+    EXPECT_EQ(r.exit_status, 10);
+    EXPECT_EQ(r.err, "File 'in.bmp/out.bmp' cannot create.\n");
+    EXPECT_EQ(written_files(dir), expected);
+    EXPECT_EQ(read_file(dir.file("in.bmp")), input);
+  }
+}
+
+}  // namespace
