@@ -6,20 +6,13 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "convert/convert_to_hsv.h"
 #include "convert/convert_to_yuv.h"
-#include "convert/write_channel_planes.h"
+#include "convert/convert_with_planes.h"
 #include "core/bitmap_header.h"
 #include "driver/run_converter.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {
-
-int convert_to_hsv_then_planes(std::uint8_t* source, std::uint8_t* destination,
-                               std::int64_t width, std::int64_t rows) {
-  const int result = convert_to_hsv(source, destination, width, rows);
-  return result != 0 ? result : write_channel_planes(destination, width, rows, hsv_planes);
-}
 
 // The size a written result must have: the header's width times its rows.
 std::int64_t result_size(const std::uint8_t* data, std::size_t size) {
@@ -70,7 +63,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   run_once(data, size, convert_to_yuv, nullptr);
-  run_once(data, size, convert_to_hsv_then_planes, "bmp_hsv_h.bmp");
+  run_once(data, size, convert_to_hsv_with_planes, "bmp_hsv_h.bmp");
   remove_run_outputs();
   return 0;
 }

@@ -1,17 +1,6 @@
 // morvanex: as morvane, and also writes H, S and V as grey-scale images.
-#include "convert/convert_to_hsv.h"
-#include "convert/write_channel_planes.h"
+#include "convert/convert_with_planes.h"
 #include "driver/run_converter.h"
-
-namespace {
-
-int convert_to_hsv_with_planes(std::uint8_t* source, std::uint8_t* destination,
-                               std::int64_t width, std::int64_t rows) {
-  const int result = convert_to_hsv(source, destination, width, rows);
-  return result != 0 ? result : write_channel_planes(destination, width, rows, hsv_planes);
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   return run_converter(argc, argv, "morvanex.bmp", convert_to_hsv_with_planes);
