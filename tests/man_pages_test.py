@@ -256,8 +256,7 @@ class PagesRenderTest(unittest.TestCase):
         for page in self.pages():
             with self.subTest(page=page):
                 run = subprocess.run(["man", "-l", page], capture_output=True, text=True,
-                                     env=dict(os.environ, MANWIDTH="80", MAN_KEEP_FORMATTING="",
-                                              PAGER="cat"))
+                                     env=dict(os.environ, MANWIDTH="80", PAGER="cat"))
                 self.assertEqual((run.returncode, run.stderr), (0, ""))
                 self.assertIn("EXIT STATUS", run.stdout)
                 self.assertIn("DIAGNOSTICS", run.stdout)
