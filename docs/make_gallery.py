@@ -1,0 +1,120 @@
+#!/usr/bin/python3
+"""Renders the README's gallery: a generated sample picture, the result of
+each program and the six plane images, as PNG files.
+
+    docs/make_gallery.py [--programs DIR] [--out DIR] [--check]
+
+DIR for --programs defaults to build/programs, for --out to docs/gallery
+(both from the project root). With --check nothing is written: the exit
+status is 0 when the PNG files in --out show exactly what the programs make
+now, 1 when they do not, and 77 when Pillow is missing.
+
+Needs Pillow (Debian: python3-pil); run it with /usr/bin/python3 when
+another python3 comes first on PATH.
+"""
+
+import argparse
+import colorsys
+import os
+import subprocess
+import sys
+import tempfile
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+WIDTH, HEIGHT = 256, 192
+
+# (program, its result file) and the gallery name of each file it writes.
+RUNS = [
+    ("tesvar", {"result.bmp": "tesvar_result.png"}),
+    ("morvane", {"result.bmp": "morvane_result.png"}),
+    ("tesvarex", {"result.bmp": "tesvar_result.png", "bmp_yuv_y.bmp": "plane_yuv_y.png",
+                  "bmp_yuv_u.bmp": "plane_yuv_u.png", "bmp_yuv_v.bmp": "plane_yuv_v.png"}),
+    ("morvanex", {"result.bmp": "morvane_result.png", "bmp_hsv_h.bmp": "plane_hsv_h.png",
+                  "bmp_hsv_s.bmp": "plane_hsv_s.png", "bmp_hsv_v.bmp": "plane_hsv_v.png"}),
+]
+
+
+def sample_picture():
+    """Hue runs left to right. Top band: full saturation, darker towards the
+    top; middle band: full brightness, paler towards the bottom; bottom
+    band: a grey ramp from black to white."""
+    from PIL import Image
+    picture = Image.new("RGB", (WIDTH, HEIGHT))
+    for y in range(HEIGHT):
+        for x in range(WIDTH):
+            hue = x / WIDTH
+            if y < 96:
+                rgb = colorsys.hsv_to_rgb(hue, 1.0, 0.3 + 0.7 * y / 95)
+            elif y < 152:
+                rgb = colorsys.hsv_to_rgb(hue, 1.0 - 0.85 * (y - 96) / 55, 1.0)
+            else:
+                rgb = (x / (WIDTH - 1),) * 3
+            picture.putpixel((x, y), tuple(round(c * 255) for c in rgb))
+    return picture
+
+
+def render(programs):
+    """{gallery name: picture} for everything the gallery shows."""
+    from PIL import Image
+    pictures = {"input.png": sample_picture()}
+    with tempfile.TemporaryDirectory() as work:
+        pictures["input.png"].save(os.path.join(work, "input.bmp"), "BMP")
+        for program, outputs in RUNS:
+            run = subprocess.run([os.path.join(programs, program), "input.bmp", "result.bmp"],
+                                 cwd=work, capture_output=True)
+            if run.returncode != 0 or run.stderr:
+                sys.exit(f"{program} failed with status {run.returncode}: {run.stderr!r}")
+            for file_name, gallery_name in outputs.items():
+                with Image.open(os.path.join(work, file_name)) as written:
+                    picture = written.convert("RGB")
+                if file_name.startswith("bmp_"):
+                    grey = picture.convert("L")
+                    if grey.convert("RGB").tobytes() != picture.tobytes():
+                        sys.exit(f"{program}: {file_name} is not grey")
+                    picture = grey
+                # tesvarex and morvanex must repeat the result of tesvar
+                # and morvane; the gallery shows it once.
+                if gallery_name in pictures and pictures[gallery_name].tobytes() != \
+                        picture.tobytes():
+                    sys.exit(f"{program}: {file_name} differs from the other {gallery_name}")
+                pictures[gallery_name] = picture
+    return pictures
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--programs", default=os.path.join(ROOT, "build", "programs"))
+    parser.add_argument("--out", default=os.path.join(ROOT, "docs", "gallery"))
+    parser.add_argument("--check", action="store_true")
+    args = parser.parse_args()
+    try:
+        from PIL import Image
+    except ImportError:
+        print("skipped: Pillow is not installed (Debian: python3-pil)")
+        sys.exit(77)
+
+    pictures = render(os.path.abspath(args.programs))
+    if args.check:
+        stale = []
+        for name, picture in sorted(pictures.items()):
+            path = os.path.join(args.out, name)
+            if not os.path.exists(path):
+                stale.append(f"{name} is missing")
+                continue
+            with Image.open(path) as shown:
+                if shown.mode != picture.mode or shown.size != picture.size or \
+                        shown.tobytes() != picture.tobytes():
+                    stale.append(f"{name} differs")
+        for line in stale:
+            print(line)
+        print("gallery is current" if not stale else "run docs/make_gallery.py to renew it")
+        sys.exit(1 if stale else 0)
+
+    os.makedirs(args.out, exist_ok=True)
+    for name, picture in sorted(pictures.items()):
+        picture.save(os.path.join(args.out, name), "PNG", optimize=True)
+        print(os.path.join(args.out, name))
+
+
+if __name__ == "__main__":
+    main()
