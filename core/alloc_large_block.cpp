@@ -1,44 +1,49 @@
 #include "core/alloc_large_block.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #ifdef __linux__
 #include <sys/mman.h>
-#include <unistd.h>
 #endif
 
 namespace {
 
 constexpr std::size_t huge_page_bytes = std::size_t{2} << 20;
 
-// Asks for huge pages on the whole pages inside the block. Advice only:
-// the block is usable whatever the answer, so failure is ignored.
-void advise_huge_pages(std::uint8_t* block, std::size_t bytes) {
 #ifdef __linux__
-  if (bytes < 2 * huge_page_bytes) {
-    return;
+// A block aligned to a huge page. Only its whole huge pages are advised:
+// a huge page over the tail would hold memory the block never uses.
+std::uint8_t* alloc_huge_aligned(std::size_t bytes, bool zeroed) {
+  void* memory = nullptr;
+  if (posix_memalign(&memory, huge_page_bytes, bytes) != 0) {
+    return nullptr;
   }
-  const long page = sysconf(_SC_PAGESIZE);
-  if (page <= 0) {
-    return;
+  auto* block = static_cast<std::uint8_t*>(memory);
+  const std::size_t whole = bytes / huge_page_bytes * huge_page_bytes;
+  if (zeroed) {
+    // Discarded private pages read as zero when next touched, so this
+    // clears without writing, and the kernel's own zeroing of fresh pages
+    // is the only pass over them.
+    if (madvise(block, whole, MADV_DONTNEED) != 0) {
+      std::memset(block, 0, whole);
+    }
+    std::memset(block + whole, 0, bytes - whole);
   }
-  const auto page_bytes = static_cast<std::uintptr_t>(page);
-  const auto start = reinterpret_cast<std::uintptr_t>(block);
-  const std::uintptr_t first = (start + page_bytes - 1) / page_bytes * page_bytes;
-  const std::uintptr_t end = (start + bytes) / page_bytes * page_bytes;
-  madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
-#else
-  (void)block;
-  (void)bytes;
-#endif
+  // Advice only: the block is usable whatever the answer.
+  madvise(block, whole, MADV_HUGEPAGE);
+  return block;
 }
+#endif
 
 }  // namespace
 
 std::uint8_t* alloc_large_block(std::size_t bytes, bool zeroed) {
-  void* block = zeroed ? std::calloc(1, bytes) : std::malloc(bytes);
-  if (block != nullptr) {
-    advise_huge_pages(static_cast<std::uint8_t*>(block), bytes);
+#ifdef __linux__
+  if (bytes >= 2 * huge_page_bytes) {
+    return alloc_huge_aligned(bytes, zeroed);
   }
+#endif
+  void* block = zeroed ? std::calloc(1, bytes) : std::malloc(bytes);
   return static_cast<std::uint8_t*>(block);
 }
