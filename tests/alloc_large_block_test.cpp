@@ -45,9 +45,4 @@ TEST(AllocLargeBlock, BlocksHoldWhatIsWritten) {
   std::free(block);
 }
 
-TEST(AllocLargeBlock, ImpossibleSizesGiveNull) {
-  EXPECT_EQ(alloc_large_block(SIZE_MAX - 4096, false), nullptr);
-  EXPECT_EQ(alloc_large_block(SIZE_MAX - 4096, true), nullptr);
-}
-
 }  // namespace
