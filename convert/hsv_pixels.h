@@ -12,14 +12,12 @@ void hsv_pixels_scalar(const std::uint8_t* in, std::uint8_t* out, std::int64_t c
 
 #if defined(__x86_64__) && defined(__GNUC__)
 void hsv_pixels_avx2(const std::uint8_t* in, std::uint8_t* out, std::int64_t count);
+void hsv_pixels_avx512(const std::uint8_t* in, std::uint8_t* out, std::int64_t count);
 
-// Hue and saturation of eight pixels as the vector kernel estimates them
-// before rounding, for the test that bounds their error.
-struct hsv_estimates {
-  float hue[8];
-  float saturation[8];
-};
-void estimate_hue_saturation_avx2(const std::uint8_t* in, hsv_estimates* out);
+// Hue and saturation of 8 (16) pixels as the 256-bit (512-bit) kernel
+// estimates them before rounding, for the test that bounds their error.
+void estimate_hue_saturation_avx2(const std::uint8_t* in, float* hue, float* saturation);
+void estimate_hue_saturation_avx512(const std::uint8_t* in, float* hue, float* saturation);
 #endif
 
 // A vector kernel defers a hue or saturation to hsv_pixel_exact when its

@@ -73,14 +73,14 @@ __m256i round_to_byte(__m256 value) {
 
 }  // namespace
 
-void estimate_hue_saturation_avx2(const std::uint8_t* in, hsv_estimates* out) {
+void estimate_hue_saturation_avx2(const std::uint8_t* in, float* hue, float* saturation) {
   const __m256i pixels = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
   const __m256i br = blue_red(pixels);
   const __m256i ga = green_fourth(pixels);
   const hue_saturation e =
       estimate(weighted_sum(br, ga, 500, -331, -169), weighted_sum(br, ga, -81, -419, 500));
-  _mm256_storeu_ps(out->hue, e.hue);
-  _mm256_storeu_ps(out->saturation, e.saturation);
+  _mm256_storeu_ps(hue, e.hue);
+  _mm256_storeu_ps(saturation, e.saturation);
 }
 
 void hsv_pixels_avx2(const std::uint8_t* in, std::uint8_t* out, std::int64_t count) {

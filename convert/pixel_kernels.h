@@ -14,6 +14,19 @@ struct pixel_kernel {
   pixel_run run;
 };
 
+// A kernel and whether this processor can run it.
+struct kernel_candidate {
+  pixel_kernel kernel;
+  bool (*runs_here)();
+};
+
+// Copies the candidates that this processor can run, in order, to usable
+// (room for count entries); returns how many there are.
+int select_usable_kernels(const kernel_candidate* candidates, int count, pixel_kernel* usable);
+
+// For candidates that run everywhere.
+bool runs_everywhere();
+
 // The luma and colour-difference kernels this processor can run, fastest
 // first; the last one is portable C++. *count gets the number of entries.
 const pixel_kernel* yuv_kernels(int* count);
@@ -24,3 +37,6 @@ const pixel_kernel* hsv_kernels(int* count);
 // True when the processor and the operating system run 256-bit integer
 // and floating-point vector instructions.
 bool cpu_runs_avx2();
+
+// The same for 512-bit ones, with byte and 16-bit lanes.
+bool cpu_runs_avx512();

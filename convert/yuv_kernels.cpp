@@ -3,20 +3,30 @@
 
 namespace {
 
-const pixel_kernel all_yuv_kernels[] = {
+// Fastest first; the portable kernel last, so that there always is one.
+const kernel_candidate candidates[] = {
 #if defined(__x86_64__) && defined(__GNUC__)
-    {"avx2", yuv_pixels_avx2},
+    {{"avx2", yuv_pixels_avx2}, cpu_runs_avx2},
 #endif
-    {"scalar", yuv_pixels_scalar},
+    {{"scalar", yuv_pixels_scalar}, runs_everywhere},
 };
-constexpr int all_count = sizeof all_yuv_kernels / sizeof all_yuv_kernels[0];
+constexpr int candidate_count = sizeof candidates / sizeof candidates[0];
+
+struct kernel_table {
+  pixel_kernel kernels[candidate_count];
+  int count;
+};
+
+kernel_table usable_table() {
+  kernel_table table{};
+  table.count = select_usable_kernels(candidates, candidate_count, table.kernels);
+  return table;
+}
 
 }  // namespace
 
 const pixel_kernel* yuv_kernels(int* count) {
-  // The table is ordered fastest first with the portable kernel last:
-  // skipping the vector kernels the processor lacks leaves a valid table.
-  static const int skipped = cpu_runs_avx2() ? 0 : all_count - 1;
-  *count = all_count - skipped;
-  return all_yuv_kernels + skipped;
+  static const kernel_table table = usable_table();
+  *count = table.count;
+  return table.kernels;
 }
