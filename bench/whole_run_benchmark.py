@@ -6,7 +6,10 @@ Makes photo-like test images (6000 x 4000 at 24, 32 and 8 bits, and
 and the design floor alternately, pair after pair, after one warm-up pair.
 Inputs and outputs live on tmpfs so that disk write-back stays out of the
 figures. Reports median CPU seconds (user + sys), the median of the
-per-pair CPU ratios, median wall seconds and the largest peak RSS.
+per-pair CPU ratios, median wall seconds and the largest peak RSS. The
+programs that write channel planes are compared with the floor's plane
+variant. Where ImageMagick is installed, its YCbCr conversion of the large
+24-bit image is compared with the floor too, for context.
 
     bench/whole_run_benchmark.py BUILD_DIR [--pairs N] [--work DIR]
 
@@ -92,8 +95,9 @@ def main():
             floor_argv = [floor] + (["--planes"] if planes else []) + [image, floor_out]
             runs = compare([os.path.join(build, "programs", program), image, out], floor_argv,
                            args.work, args.pairs)
-            print(summary(program + (" (floor with planes)" if False else ""), name, *runs), flush=True)
-        magick = shutil.which("convert-im6.q16") or shutil.which("magick")
+            print(summary(program, name, *runs), flush=True)
+        # Debian's versioned name first: it is the binary itself, never a wrapper.
+        magick = shutil.which("convert-im6.q16") or shutil.which("convert")
         if magick and name == "6000x4000-24":
             out = os.path.join(args.work, "out-magick.bmp")
             runs = compare([magick, image, "-colorspace", "YCbCr", "BMP3:" + out],

@@ -14,9 +14,9 @@ constexpr std::size_t mib = std::size_t{1} << 20;
 // memory that an earlier block dirtied, so a larger malloc block is dirtied and
 // freed before each zeroed one (after the first round the allocator keeps
 // such blocks in its heap and reuses them). Sizes: small, whole huge pages
-// only, and whole huge pages with a ragged tail.
+// only, and whole huge pages with a short and with a long tail.
 TEST(AllocLargeBlock, ZeroedBlocksAreZeroEvenOnReusedMemory) {
-  for (const std::size_t bytes : {std::size_t{100}, 4 * mib, 5 * mib + 123}) {
+  for (const std::size_t bytes : {std::size_t{100}, 4 * mib, 4 * mib + 100, 5 * mib + 123}) {
     SCOPED_TRACE(bytes);
     for (int round = 0; round < 3; ++round) {
       auto* dirty = static_cast<std::uint8_t*>(std::malloc(bytes + 8 * mib));
