@@ -6,7 +6,7 @@
 #include <immintrin.h>
 
 #include "convert/hsv_pixels.h"
-#include "convert/x86_vector_helpers.h"
+#include "convert/avx2_helpers.h"
 
 namespace {
 

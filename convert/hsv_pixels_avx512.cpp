@@ -36,7 +36,7 @@ __m512i weighted_sum(__m512i blue_red, __m512i green_fourth, int blue, int green
                           _mm512_madd_epi16(green_fourth, weight_pair(green, 0)));
 }
 
-// x / 1000 rounded down for 0 <= x < 262144 (see hsv_pixels_avx2.cpp).
+// x / 1000 rounded down for 0 <= x < 262144 (see avx2_helpers.h).
 __m512i thousandths(__m512i x) {
   const __m512i eighths = _mm512_srli_epi32(x, 3);
   return _mm512_srli_epi32(_mm512_mulhi_epu16(eighths, _mm512_set1_epi32(33555)), 6);

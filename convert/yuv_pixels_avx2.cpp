@@ -1,6 +1,6 @@
 #include <immintrin.h>
 
-#include "convert/x86_vector_helpers.h"
+#include "convert/avx2_helpers.h"
 #include "convert/yuv_pixels.h"
 
 void yuv_pixels_avx2(const std::uint8_t* in, std::uint8_t* out, std::int64_t count) {

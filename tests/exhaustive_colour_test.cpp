@@ -207,6 +207,44 @@ TEST(ExhaustiveColours, HueSaturationValue) {
   expect_every_colour_exact(convert_to_hsv, kernels, count, reference_hsv);
 }
 
+// Runs of every length up to a few vector widths, starting at an odd
+// address: the vector loops must hand their remainder over whole and
+// write nothing outside the run, fourth bytes included.
+void expect_short_runs_exact(const pixel_kernel* kernels, int kernel_count, reference expected) {
+  constexpr int longest = 40;
+  std::vector<std::uint8_t> source(4 * longest + 1);
+  for (std::size_t i = 0; i < source.size(); ++i) {
+    source[i] = static_cast<std::uint8_t>(i * 97 + 13);
+  }
+  for (int k = 0; k < kernel_count; ++k) {
+    SCOPED_TRACE(kernels[k].name);
+    for (int count = 0; count <= longest; ++count) {
+      std::vector<std::uint8_t> destination(4 * longest + 2, 0xC3);
+      kernels[k].run(source.data() + 1, destination.data() + 1, count);
+      for (int i = 0; i < longest; ++i) {
+        const std::uint8_t* in = source.data() + 1 + 4 * i;
+        const std::uint8_t* got = destination.data() + 1 + 4 * i;
+        const pixel_bytes want = expected(in[2], in[1], in[0]);
+        const bool inside = i < count;
+        EXPECT_EQ(got[0], inside ? want.b0 : 0xC3) << "count " << count << " pixel " << i;
+        EXPECT_EQ(got[1], inside ? want.b1 : 0xC3) << "count " << count << " pixel " << i;
+        EXPECT_EQ(got[2], inside ? want.b2 : 0xC3) << "count " << count << " pixel " << i;
+        EXPECT_EQ(got[3], 0xC3) << "count " << count << " pixel " << i;
+      }
+      EXPECT_EQ(destination.front(), 0xC3);
+      EXPECT_EQ(destination.back(), 0xC3);
+    }
+  }
+}
+
+TEST(ExhaustiveColours, KernelsHandleRunsOfAnyLength) {
+  int count = 0;
+  const pixel_kernel* kernels = yuv_kernels(&count);
+  expect_short_runs_exact(kernels, count, reference_yuv);
+  kernels = hsv_kernels(&count);
+  expect_short_runs_exact(kernels, count, reference_hsv);
+}
+
 #if defined(__x86_64__) && defined(__GNUC__)
 struct vector_estimator {
   const char* name;
