@@ -3,16 +3,16 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "convert/pixel_kernels.h"
 #include "core/row_tables.h"
 #include "core/status.h"
 
-// Runs pixel_fn(source pixel, destination pixel) over every pixel of two
-// working images of width x rows, row by row through row tables. Returns 1
-// without touching the destination when an image is missing, a count is
-// 0 or less, or a row table cannot be allocated.
-template <typename PixelFn>
-int convert_each_pixel(std::uint8_t* source, std::uint8_t* destination, std::int64_t width,
-                       std::int64_t rows, PixelFn pixel_fn) {
+// Runs a kernel over every row of two working images of width x rows,
+// row by row through row tables. Returns 1 without touching the
+// destination when an image is missing, a count is 0 or less, or a row
+// table cannot be allocated.
+inline int convert_each_pixel(std::uint8_t* source, std::uint8_t* destination,
+                              std::int64_t width, std::int64_t rows, pixel_run kernel) {
   if (source == nullptr || destination == nullptr || width <= 0 || rows <= 0) {
     return status::conversion_refused;
   }
@@ -24,11 +24,7 @@ int convert_each_pixel(std::uint8_t* source, std::uint8_t* destination, std::int
     return status::conversion_refused;
   }
   for (std::int64_t r = 0; r < rows; ++r) {
-    const std::uint8_t* in = source_rows[r];
-    std::uint8_t* out = destination_rows[r];
-    for (std::int64_t x = 0; x < width; ++x, in += 4, out += 4) {
-      pixel_fn(in, out);
-    }
+    kernel(source_rows[r], destination_rows[r], width);
   }
   std::free(source_rows);
   std::free(destination_rows);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "core/row_tables.h"
 #include "core/status.h"
@@ -15,16 +16,25 @@ const channel_plane hsv_planes[channel_plane_count] = {
 
 namespace {
 
+// The word whose bytes are 1, 1, 1, 0 in memory order: times a byte c it
+// is the grey pixel c, c, c, 0 on a machine of either byte order.
+std::uint32_t grey_pixel_unit() {
+  const std::uint8_t bytes[4] = {1, 1, 1, 0};
+  std::uint32_t unit = 0;
+  std::memcpy(&unit, bytes, 4);
+  return unit;
+}
+
 void fill_plane(std::uint8_t* const* converted_rows, std::uint8_t* const* plane_rows,
                 std::int64_t width, std::int64_t rows, int byte_index) {
+  const std::uint32_t unit = grey_pixel_unit();
   for (std::int64_t r = 0; r < rows; ++r) {
     const std::uint8_t* in = converted_rows[r] + byte_index;
     std::uint8_t* out = plane_rows[r];
-    for (std::int64_t x = 0; x < width; ++x, in += 4, out += 4) {
-      out[0] = *in;
-      out[1] = *in;
-      out[2] = *in;
-      out[3] = 0;
+    // Whole words, so that the compiler can fill many pixels at a time.
+    for (std::int64_t x = 0; x < width; ++x) {
+      const std::uint32_t grey = in[4 * x] * unit;
+      std::memcpy(out + 4 * x, &grey, 4);
     }
   }
 }

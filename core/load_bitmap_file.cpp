@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "core/alloc_large_block.h"
 #include "core/bitmap_header.h"
 #include "core/status.h"
 
@@ -18,7 +19,7 @@ int read_whole_file(std::FILE* file, const char* path, std::int64_t size,
     return status::load_no_memory;
   }
   const auto bytes = static_cast<std::size_t>(size);
-  auto* data = static_cast<std::uint8_t*>(std::malloc(bytes));
+  std::uint8_t* data = alloc_large_block(bytes, false);
   if (data == nullptr) {
     std::fputs("Couldn't allocate memory.\n", stderr);
     return status::load_no_memory;

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "core/alloc_large_block.h"
+
 namespace {
 
 constexpr std::uint64_t max_block_bytes = SIZE_MAX / 2;
@@ -67,12 +69,12 @@ std::uint8_t** alloc_image2d(std::int64_t element_size, std::int64_t width, std:
   if (pixel_bytes > max_block_bytes - table_bytes) {
     return nullptr;
   }
-  void* block = std::calloc(1, static_cast<std::size_t>(table_bytes + pixel_bytes));
+  std::uint8_t* block = alloc_large_block(static_cast<std::size_t>(table_bytes + pixel_bytes), true);
   if (block == nullptr) {
     return nullptr;
   }
-  auto** table = static_cast<std::uint8_t**>(block);
-  auto* pixels = static_cast<std::uint8_t*>(block) + table_bytes;
+  auto** table = reinterpret_cast<std::uint8_t**>(block);
+  std::uint8_t* pixels = block + table_bytes;
   fill_row_table(table, pixels, static_cast<std::uint64_t>(width * element_size), count);
   return table;
 }

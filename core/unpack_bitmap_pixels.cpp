@@ -18,14 +18,34 @@ void unpack_row_32(const palette_view&, const std::uint8_t* in, std::uint8_t* ou
   std::memcpy(out, in, width * 4);
 }
 
+void copy_pixel_24(const std::uint8_t* in, std::uint8_t* out) {
+  out[0] = in[0];
+  out[1] = in[1];
+  out[2] = in[2];
+  out[3] = 0;
+}
+
+// Keeps the bytes that are blue, green and red of a 4-byte word loaded from
+// a stored pixel, clearing the one that belongs to the next pixel.
+std::uint32_t colour_bytes_mask() {
+  const std::uint8_t bytes[4] = {0xFF, 0xFF, 0xFF, 0};
+  std::uint32_t mask = 0;
+  std::memcpy(&mask, bytes, 4);
+  return mask;
+}
+
 void unpack_row_24(const palette_view&, const std::uint8_t* in, std::uint8_t* out,
                    std::uint64_t width) {
-  for (std::uint64_t x = 0; x < width; ++x, in += 3, out += 4) {
-    out[0] = in[0];
-    out[1] = in[1];
-    out[2] = in[2];
-    out[3] = 0;
+  static const std::uint32_t mask = colour_bytes_mask();
+  // Each word load reads one byte past its pixel, which is still inside the
+  // row for every pixel but the last.
+  for (std::uint64_t x = 0; x + 1 < width; ++x, in += 3, out += 4) {
+    std::uint32_t word = 0;
+    std::memcpy(&word, in, 4);
+    word &= mask;
+    std::memcpy(out, &word, 4);
   }
+  copy_pixel_24(in, out);
 }
 
 void unpack_row_8(const palette_view& palette, const std::uint8_t* in, std::uint8_t* out,

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "core/alloc_large_block.h"
 #include "core/bitmap_header.h"
 #include "core/check_bitmap_header.h"
 #include "core/load_bitmap_file.h"
@@ -19,8 +20,7 @@ namespace {
 // "no pixels" and "no memory" stay apart.
 std::uint8_t* alloc_working_image(std::uint64_t bytes, bool zeroed) {
   const std::size_t request = bytes == 0 ? 1 : static_cast<std::size_t>(bytes);
-  void* block = zeroed ? std::calloc(1, request) : std::malloc(request);
-  return static_cast<std::uint8_t*>(block);
+  return alloc_large_block(request, zeroed);
 }
 
 // The two working images of a run, each width x rows pixels of 4 bytes.

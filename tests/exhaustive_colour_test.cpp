@@ -1,7 +1,9 @@
-// Converts every 24-bit colour with both conversions and compares each byte
+// Converts every 24-bit colour with both conversions, through the programs' entry
+// point and through every kernel the processor can run, and compares each byte
 // with a reference that evaluates the sums exactly in 128-bit integers and
 // rounds them to single precision by hand, and takes the later steps in
 // extended precision.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +13,8 @@
 
 #include "convert/convert_to_hsv.h"
 #include "convert/convert_to_yuv.h"
+#include "convert/hsv_pixels.h"
+#include "convert/pixel_kernels.h"
 
 namespace {
 
@@ -90,7 +94,11 @@ pixel_bytes reference_yuv(int red, int green, int blue) {
           reference_byte(static_cast<long double>(s.cr) + 128.0L)};
 }
 
-pixel_bytes reference_hsv(int red, int green, int blue) {
+struct exact_hsv {
+  float hue, saturation;
+};
+
+exact_hsv reference_hue_saturation(int red, int green, int blue) {
   const long double pi = 3.141592653589793;
   const long double two_pi = 6.283185307179586;
   const exact_sums s = reference_sums(red, green, blue);
@@ -100,7 +108,13 @@ pixel_bytes reference_hsv(int red, int green, int blue) {
   const auto hue = static_cast<float>((static_cast<long double>(angle) + pi) * 255.0L / two_pi);
   const auto length = static_cast<float>(std::sqrt(cb * cb + cr * cr));
   const auto saturation = static_cast<float>(static_cast<long double>(length) * 1.87);
-  return {reference_byte(saturation), reference_byte(s.y), reference_byte(hue)};
+  return {hue, saturation};
+}
+
+pixel_bytes reference_hsv(int red, int green, int blue) {
+  const exact_hsv x = reference_hue_saturation(red, green, blue);
+  return {reference_byte(x.saturation), reference_byte(reference_sums(red, green, blue).y),
+          reference_byte(x.hue)};
 }
 
 // Colour i as a working-image pixel: blue in the low byte.
@@ -119,14 +133,23 @@ std::vector<std::uint8_t> every_colour_image() {
 using conversion = int (*)(std::uint8_t*, std::uint8_t*, std::int64_t, std::int64_t);
 using reference = pixel_bytes (*)(int, int, int);
 
-void expect_every_colour_exact(conversion convert, reference expected) {
-  std::vector<std::uint8_t> source = every_colour_image();
-  std::vector<std::uint8_t> destination(source.size(), 0xC3);
-  ASSERT_EQ(convert(source.data(), destination.data(), image_side, image_side), 0);
+// The reference's bytes for every colour, in every_colour_image's order.
+std::vector<pixel_bytes> expected_bytes(reference expected) {
+  std::vector<pixel_bytes> all(static_cast<std::size_t>(colour_count));
+  for (int i = 0; i < colour_count; ++i) {
+    all[static_cast<std::size_t>(i)] = expected((i >> 16) & 0xFF, (i >> 8) & 0xFF, i & 0xFF);
+  }
+  return all;
+}
+
+// Compares a converted image with the expected bytes; the fourth byte must
+// still hold the destination's fill.
+void expect_matches(const std::vector<std::uint8_t>& destination,
+                    const std::vector<pixel_bytes>& want_all) {
   int mismatches = 0;
   for (int i = 0; i < colour_count; ++i) {
     const int blue = i & 0xFF, green = (i >> 8) & 0xFF, red = (i >> 16) & 0xFF;
-    const pixel_bytes want = expected(red, green, blue);
+    const pixel_bytes& want = want_all[static_cast<std::size_t>(i)];
     const std::uint8_t* got = &destination[static_cast<std::size_t>(i) * 4];
     if (got[0] != want.b0 || got[1] != want.b1 || got[2] != want.b2 || got[3] != 0xC3) {
       if (++mismatches <= 10) {
@@ -138,6 +161,27 @@ void expect_every_colour_exact(conversion convert, reference expected) {
     }
   }
   EXPECT_EQ(mismatches, 0);
+}
+
+// The conversion as the programs call it, then every kernel this processor
+// can run, each over all colours in one run.
+void expect_every_colour_exact(conversion convert, const pixel_kernel* kernels, int kernel_count,
+                               reference expected) {
+  const std::vector<pixel_bytes> want = expected_bytes(expected);
+  const std::vector<std::uint8_t> source = every_colour_image();
+  std::vector<std::uint8_t> input = source;
+  std::vector<std::uint8_t> destination(source.size(), 0xC3);
+  ASSERT_EQ(convert(input.data(), destination.data(), image_side, image_side), 0);
+  EXPECT_EQ(input, source);
+  expect_matches(destination, want);
+  ASSERT_GE(kernel_count, 1);
+  EXPECT_STREQ(kernels[kernel_count - 1].name, "scalar");
+  for (int k = 0; k < kernel_count; ++k) {
+    SCOPED_TRACE(kernels[k].name);
+    std::fill(destination.begin(), destination.end(), std::uint8_t{0xC3});
+    kernels[k].run(source.data(), destination.data(), colour_count);
+    expect_matches(destination, want);
+  }
 }
 
 TEST(ExhaustiveColours, ReferenceRoundsTiesToEven) {
@@ -152,11 +196,101 @@ TEST(ExhaustiveColours, ReferenceRoundsTiesToEven) {
 }
 
 TEST(ExhaustiveColours, LumaAndColourDifferences) {
-  expect_every_colour_exact(convert_to_yuv, reference_yuv);
+  int count = 0;
+  const pixel_kernel* kernels = yuv_kernels(&count);
+  expect_every_colour_exact(convert_to_yuv, kernels, count, reference_yuv);
 }
 
 TEST(ExhaustiveColours, HueSaturationValue) {
-  expect_every_colour_exact(convert_to_hsv, reference_hsv);
+  int count = 0;
+  const pixel_kernel* kernels = hsv_kernels(&count);
+  expect_every_colour_exact(convert_to_hsv, kernels, count, reference_hsv);
 }
+
+// Runs of every length up to a few vector widths, starting at an odd
+// address: the vector loops must hand their remainder over whole and
+// write nothing outside the run, fourth bytes included.
+void expect_short_runs_exact(const pixel_kernel* kernels, int kernel_count, reference expected) {
+  constexpr int longest = 40;
+  std::vector<std::uint8_t> source(4 * longest + 1);
+  for (std::size_t i = 0; i < source.size(); ++i) {
+    source[i] = static_cast<std::uint8_t>(i * 97 + 13);
+  }
+  for (int k = 0; k < kernel_count; ++k) {
+    SCOPED_TRACE(kernels[k].name);
+    for (int count = 0; count <= longest; ++count) {
+      std::vector<std::uint8_t> destination(4 * longest + 2, 0xC3);
+      kernels[k].run(source.data() + 1, destination.data() + 1, count);
+      for (int i = 0; i < longest; ++i) {
+        const std::uint8_t* in = source.data() + 1 + 4 * i;
+        const std::uint8_t* got = destination.data() + 1 + 4 * i;
+        const pixel_bytes want = expected(in[2], in[1], in[0]);
+        const bool inside = i < count;
+        EXPECT_EQ(got[0], inside ? want.b0 : 0xC3) << "count " << count << " pixel " << i;
+        EXPECT_EQ(got[1], inside ? want.b1 : 0xC3) << "count " << count << " pixel " << i;
+        EXPECT_EQ(got[2], inside ? want.b2 : 0xC3) << "count " << count << " pixel " << i;
+        EXPECT_EQ(got[3], 0xC3) << "count " << count << " pixel " << i;
+      }
+      EXPECT_EQ(destination.front(), 0xC3);
+      EXPECT_EQ(destination.back(), 0xC3);
+    }
+  }
+}
+
+TEST(ExhaustiveColours, KernelsHandleRunsOfAnyLength) {
+  int count = 0;
+  const pixel_kernel* kernels = yuv_kernels(&count);
+  expect_short_runs_exact(kernels, count, reference_yuv);
+  kernels = hsv_kernels(&count);
+  expect_short_runs_exact(kernels, count, reference_hsv);
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+struct vector_estimator {
+  const char* name;
+  bool (*runs_here)();
+  int lanes;
+  void (*estimate)(const std::uint8_t*, float*, float*);
+};
+
+// The vector kernels round their own hue and saturation estimates unless
+// they lie within hsv_rounding_margin of a rounding boundary. That is sound
+// when every estimate is closer than the margin to the exact single-precision
+// value; measured here over every non-grey colour, with room to spare.
+TEST(ExhaustiveColours, VectorHueSaturationEstimatesStayWithinTheMargin) {
+  const vector_estimator estimators[] = {
+      {"avx2", cpu_runs_avx2, 8, estimate_hue_saturation_avx2},
+      {"avx512", cpu_runs_avx512, 16, estimate_hue_saturation_avx512},
+  };
+  const std::vector<std::uint8_t> source = every_colour_image();
+  for (const vector_estimator& v : estimators) {
+    if (!v.runs_here()) {
+      std::printf("%s: not run, the processor lacks it\n", v.name);
+      continue;
+    }
+    SCOPED_TRACE(v.name);
+    long double worst_hue = 0, worst_saturation = 0;
+    for (int first = 0; first < colour_count; first += v.lanes) {
+      float hue[16], saturation[16];
+      v.estimate(&source[static_cast<std::size_t>(first) * 4], hue, saturation);
+      for (int lane = 0; lane < v.lanes; ++lane) {
+        const int i = first + lane;
+        const int blue = i & 0xFF, green = (i >> 8) & 0xFF, red = (i >> 16) & 0xFF;
+        if (red == green && green == blue) {
+          continue;  // the kernels set grey apart before estimating
+        }
+        const exact_hsv x = reference_hue_saturation(red, green, blue);
+        worst_hue = std::max(worst_hue, std::fabs(hue[lane] - static_cast<long double>(x.hue)));
+        worst_saturation = std::max(
+            worst_saturation, std::fabs(saturation[lane] - static_cast<long double>(x.saturation)));
+      }
+    }
+    std::printf("%s: largest estimate errors: hue %.3Lg, saturation %.3Lg (margin %g)\n", v.name,
+                worst_hue, worst_saturation, static_cast<double>(hsv_rounding_margin));
+    EXPECT_LT(worst_hue, hsv_rounding_margin / 4);
+    EXPECT_LT(worst_saturation, hsv_rounding_margin / 4);
+  }
+}
+#endif
 
 }  // namespace

@@ -37,6 +37,23 @@ TEST(UnpackBitmapPixels, TwentyFourBitSkipsPaddingAndClearsFourthByte) {
   EXPECT_EQ(unpack_ok(b), (bytes{1, 2, 3, 0, 4, 5, 6, 0}));
 }
 
+TEST(UnpackBitmapPixels, TwentyFourBitRowsWithoutPaddingEndAtTheLastPixel) {
+  // 4 pixels make a 12-byte row with no padding, so the file ends with the
+  // last pixel's red byte; every byte differs so a shifted copy shows.
+  test_bitmap b;
+  b.width = 4;
+  b.height = 2;
+  for (std::uint8_t v = 1; v <= 24; ++v) {
+    b.pixels.push_back(v);
+  }
+  ASSERT_EQ(build_bitmap(b).size(), 54u + 24u);
+  bytes want;
+  for (std::uint8_t v = 1; v <= 24; v += 3) {
+    want.insert(want.end(), {v, static_cast<std::uint8_t>(v + 1), static_cast<std::uint8_t>(v + 2), 0});
+  }
+  EXPECT_EQ(unpack_ok(b), want);
+}
+
 TEST(UnpackBitmapPixels, RowOrderFollowsTheSignOfTheHeight) {
   test_bitmap b;
   b.width = 2;

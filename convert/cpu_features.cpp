@@ -1,0 +1,30 @@
+#include "convert/pixel_kernels.h"
+
+bool cpu_runs_avx2() {
+#if defined(__x86_64__) && defined(__GNUC__)
+  // Also checks that the operating system saves the 256-bit registers.
+  return __builtin_cpu_supports("avx2") != 0;
+#else
+  return false;
+#endif
+}
+
+bool cpu_runs_avx512() {
+#if defined(__x86_64__) && defined(__GNUC__)
+  return __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512bw") != 0;
+#else
+  return false;
+#endif
+}
+
+bool runs_everywhere() { return true; }
+
+int select_usable_kernels(const kernel_candidate* candidates, int count, pixel_kernel* usable) {
+  int selected = 0;
+  for (int i = 0; i < count; ++i) {
+    if (candidates[i].runs_here()) {
+      usable[selected++] = candidates[i].kernel;
+    }
+  }
+  return selected;
+}

@@ -1,0 +1,27 @@
+// Hue, saturation and value kernels (see pixel_kernels.h for the contract).
+#pragma once
+
+#include <cstdint>
+
+// One pixel, every step rounded where the definition rounds it: the
+// portable kernel, and the vector kernels' answer for pixels that lie too
+// close to a rounding boundary for their own arithmetic to decide.
+void hsv_pixel_exact(const std::uint8_t* in, std::uint8_t* out);
+
+void hsv_pixels_scalar(const std::uint8_t* in, std::uint8_t* out, std::int64_t count);
+
+#if defined(__x86_64__) && defined(__GNUC__)
+void hsv_pixels_avx2(const std::uint8_t* in, std::uint8_t* out, std::int64_t count);
+void hsv_pixels_avx512(const std::uint8_t* in, std::uint8_t* out, std::int64_t count);
+
+// Hue and saturation of 8 (16) pixels as the 256-bit (512-bit) kernel
+// estimates them before rounding, for the test that bounds their error.
+void estimate_hue_saturation_avx2(const std::uint8_t* in, float* hue, float* saturation);
+void estimate_hue_saturation_avx512(const std::uint8_t* in, float* hue, float* saturation);
+#endif
+
+// A vector kernel defers a hue or saturation to hsv_pixel_exact when its
+// estimate lies within this distance of a value k + 0.5. The estimates are
+// far closer than that to the exact values (the exhaustive colour test
+// measures the largest error over every colour).
+constexpr float hsv_rounding_margin = 1.0f / 4096;

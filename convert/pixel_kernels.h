@@ -1,0 +1,42 @@
+// Interchangeable implementations of one per-pixel conversion, chosen by
+// what the processor can run. Every kernel of a table gives the same bytes
+// for every input; they differ only in speed.
+#pragma once
+
+#include <cstdint>
+
+// Converts count 4-byte pixels from in to out: bytes 0 to 2 of every out
+// pixel are written, byte 3 keeps its value.
+using pixel_run = void (*)(const std::uint8_t* in, std::uint8_t* out, std::int64_t count);
+
+struct pixel_kernel {
+  const char* name;
+  pixel_run run;
+};
+
+// A kernel and whether this processor can run it.
+struct kernel_candidate {
+  pixel_kernel kernel;
+  bool (*runs_here)();
+};
+
+// Copies the candidates that this processor can run, in order, to usable
+// (room for count entries); returns how many there are.
+int select_usable_kernels(const kernel_candidate* candidates, int count, pixel_kernel* usable);
+
+// For candidates that run everywhere.
+bool runs_everywhere();
+
+// The luma and colour-difference kernels this processor can run, fastest
+// first; the last one is portable C++. *count gets the number of entries.
+const pixel_kernel* yuv_kernels(int* count);
+
+// The same for hue, saturation and value.
+const pixel_kernel* hsv_kernels(int* count);
+
+// True when the processor and the operating system run 256-bit integer
+// and floating-point vector instructions.
+bool cpu_runs_avx2();
+
+// The same for 512-bit ones, with byte and 16-bit lanes.
+bool cpu_runs_avx512();

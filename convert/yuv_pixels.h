@@ -1,0 +1,19 @@
+// Luma and colour-difference kernels (see pixel_kernels.h for the
+// contract). The exact single-precision values of Y, Cb and Cr turn into
+// the same bytes as whole-number arithmetic on thousandths:
+//   Y byte = (299 R + 587 G + 114 B + 500) / 1000
+//   U      = min(255, (-169 R - 331 G + 500 B + 128500) / 1000)
+//   V      = min(255, ( 500 R - 419 G -  81 B + 128500) / 1000)
+// because a sum that is a hair below k + 0.5 with the binary coefficients
+// is exactly k + 0.5 once rounded to single precision, and every other sum
+// is at least 0.001 away from a rounding boundary. The exhaustive colour
+// test holds every kernel to the exact evaluation.
+#pragma once
+
+#include <cstdint>
+
+void yuv_pixels_scalar(const std::uint8_t* in, std::uint8_t* out, std::int64_t count);
+
+#if defined(__x86_64__) && defined(__GNUC__)
+void yuv_pixels_avx2(const std::uint8_t* in, std::uint8_t* out, std::int64_t count);
+#endif
