@@ -1,12 +1,17 @@
 // The 512-bit form of hsv_pixels_avx2.cpp: the same estimates, sixteen
 // pixels at a time, with masks in place of blends.
 // GCC 12's 512-bit headers fill "undefined" operands from themselves, which
-// its own uninitialised-value warning reports inside the headers.
+// its own uninitialised-value warning reports inside the headers. Clang
+// neither warns there nor knows the second warning's name.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <immintrin.h>
 #pragma GCC diagnostic pop
+#else
+#include <immintrin.h>
+#endif
 
 #include <cstdint>
 
