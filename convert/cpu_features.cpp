@@ -19,12 +19,12 @@ bool cpu_runs_avx512() {
 
 bool runs_everywhere() { return true; }
 
-int select_usable_kernels(const kernel_candidate* candidates, int count, pixel_kernel* usable) {
-  int selected = 0;
-  for (int i = 0; i < count; ++i) {
+kernel_table select_usable_kernels(const kernel_candidate* candidates, int count) {
+  kernel_table table{};
+  for (int i = 0; i < count && table.count < most_kernels; ++i) {
     if (candidates[i].runs_here()) {
-      usable[selected++] = candidates[i].kernel;
+      table.kernels[table.count++] = candidates[i].kernel;
     }
   }
-  return selected;
+  return table;
 }

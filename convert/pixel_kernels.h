@@ -20,9 +20,16 @@ struct kernel_candidate {
   bool (*runs_here)();
 };
 
-// Copies the candidates that this processor can run, in order, to usable
-// (room for count entries); returns how many there are.
-int select_usable_kernels(const kernel_candidate* candidates, int count, pixel_kernel* usable);
+// The kernels of one conversion that this processor can run, in order.
+constexpr int most_kernels = 4;
+struct kernel_table {
+  pixel_kernel kernels[most_kernels];
+  int count;
+};
+
+// The candidates (at most most_kernels) that this processor can run, in
+// their order.
+kernel_table select_usable_kernels(const kernel_candidate* candidates, int count);
 
 // For candidates that run everywhere.
 bool runs_everywhere();

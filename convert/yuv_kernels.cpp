@@ -11,22 +11,12 @@ const kernel_candidate candidates[] = {
     {{"scalar", yuv_pixels_scalar}, runs_everywhere},
 };
 constexpr int candidate_count = sizeof candidates / sizeof candidates[0];
-
-struct kernel_table {
-  pixel_kernel kernels[candidate_count];
-  int count;
-};
-
-kernel_table usable_table() {
-  kernel_table table{};
-  table.count = select_usable_kernels(candidates, candidate_count, table.kernels);
-  return table;
-}
+static_assert(candidate_count <= most_kernels, "room for every kernel");
 
 }  // namespace
 
 const pixel_kernel* yuv_kernels(int* count) {
-  static const kernel_table table = usable_table();
+  static const kernel_table table = select_usable_kernels(candidates, candidate_count);
   *count = table.count;
   return table.kernels;
 }
