@@ -10,6 +10,10 @@ void hsv_pixel_exact(const std::uint8_t* in, std::uint8_t* out);
 
 void hsv_pixels_scalar(const std::uint8_t* in, std::uint8_t* out, std::int64_t count);
 
+// Redoes with hsv_pixel_exact the pixels of a vector group whose bits are
+// set in lanes (bit k for pixel k from in and out).
+void redo_exact_lanes(unsigned lanes, const std::uint8_t* in, std::uint8_t* out);
+
 #if defined(__x86_64__) && defined(__GNUC__)
 void hsv_pixels_avx2(const std::uint8_t* in, std::uint8_t* out, std::int64_t count);
 void hsv_pixels_avx512(const std::uint8_t* in, std::uint8_t* out, std::int64_t count);

@@ -105,13 +105,9 @@ void hsv_pixels_avx2(const std::uint8_t* in, std::uint8_t* out, std::int64_t cou
     store_components(out, saturation, value, hue);
     const __m256 doubtful =
         _mm256_or_ps(near_rounding_boundary(e.hue), near_rounding_boundary(e.saturation));
-    auto redo = static_cast<unsigned>(
-        _mm256_movemask_ps(_mm256_andnot_ps(_mm256_castsi256_ps(grey), doubtful)));
-    while (redo != 0) {
-      const int lane = __builtin_ctz(redo);
-      redo &= redo - 1;
-      hsv_pixel_exact(in + 4 * lane, out + 4 * lane);
-    }
+    redo_exact_lanes(static_cast<unsigned>(_mm256_movemask_ps(
+                         _mm256_andnot_ps(_mm256_castsi256_ps(grey), doubtful))),
+                     in, out);
   }
   hsv_pixels_scalar(in, out, count - i);
 }

@@ -138,13 +138,10 @@ void hsv_pixels_avx512(const std::uint8_t* in, std::uint8_t* out, std::int64_t c
         _mm512_or_si512(saturation, _mm512_slli_epi32(c.value, 8)), _mm512_slli_epi32(hue, 16));
     // Bytes 0 to 2 of every pixel; the fourth keeps what out holds.
     _mm512_mask_storeu_epi8(out, 0x7777777777777777u, packed);
-    auto redo = static_cast<unsigned>(
-        (near_rounding_boundary(e.hue) | near_rounding_boundary(e.saturation)) & ~grey);
-    while (redo != 0) {
-      const int lane = __builtin_ctz(redo);
-      redo &= redo - 1;
-      hsv_pixel_exact(in + 4 * lane, out + 4 * lane);
-    }
+    redo_exact_lanes(static_cast<unsigned>((near_rounding_boundary(e.hue) |
+                                            near_rounding_boundary(e.saturation)) &
+                                           ~grey),
+                     in, out);
   }
   hsv_pixels_scalar(in, out, count - i);
 }

@@ -34,3 +34,11 @@ void hsv_pixels_scalar(const std::uint8_t* in, std::uint8_t* out, std::int64_t c
     hsv_pixel_exact(in, out);
   }
 }
+
+void redo_exact_lanes(unsigned lanes, const std::uint8_t* in, std::uint8_t* out) {
+  for (int lane = 0; lanes != 0; ++lane, lanes >>= 1) {
+    if ((lanes & 1u) != 0) {
+      hsv_pixel_exact(in + 4 * lane, out + 4 * lane);
+    }
+  }
+}

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/memory_word.h"
 #include "core/row_tables.h"
 #include "core/status.h"
 #include "core/write_bitmap32.h"
@@ -16,18 +17,11 @@ const channel_plane hsv_planes[channel_plane_count] = {
 
 namespace {
 
-// The word whose bytes are 1, 1, 1, 0 in memory order: times a byte c it
-// is the grey pixel c, c, c, 0 on a machine of either byte order.
-std::uint32_t grey_pixel_unit() {
-  const std::uint8_t bytes[4] = {1, 1, 1, 0};
-  std::uint32_t unit = 0;
-  std::memcpy(&unit, bytes, 4);
-  return unit;
-}
-
 void fill_plane(std::uint8_t* const* converted_rows, std::uint8_t* const* plane_rows,
                 std::int64_t width, std::int64_t rows, int byte_index) {
-  const std::uint32_t unit = grey_pixel_unit();
+  // Times a byte c, the word whose bytes are 1, 1, 1, 0 is the grey pixel
+  // c, c, c, 0.
+  const std::uint32_t unit = word_of_bytes(1, 1, 1, 0);
   for (std::int64_t r = 0; r < rows; ++r) {
     const std::uint8_t* in = converted_rows[r] + byte_index;
     std::uint8_t* out = plane_rows[r];

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "core/bitmap_header.h"
+#include "core/memory_word.h"
 #include "core/pixel_rows.h"
 #include "core/status.h"
 
@@ -25,18 +26,11 @@ void copy_pixel_24(const std::uint8_t* in, std::uint8_t* out) {
   out[3] = 0;
 }
 
-// Keeps the bytes that are blue, green and red of a 4-byte word loaded from
-// a stored pixel, clearing the one that belongs to the next pixel.
-std::uint32_t colour_bytes_mask() {
-  const std::uint8_t bytes[4] = {0xFF, 0xFF, 0xFF, 0};
-  std::uint32_t mask = 0;
-  std::memcpy(&mask, bytes, 4);
-  return mask;
-}
-
 void unpack_row_24(const palette_view&, const std::uint8_t* in, std::uint8_t* out,
                    std::uint64_t width) {
-  static const std::uint32_t mask = colour_bytes_mask();
+  // Keeps blue, green and red of a word loaded from a stored pixel and
+  // clears the byte that belongs to the next pixel.
+  const std::uint32_t mask = word_of_bytes(0xFF, 0xFF, 0xFF, 0);
   // Each word load reads one byte past its pixel, which is still inside the
   // row for every pixel but the last.
   for (std::uint64_t x = 0; x + 1 < width; ++x, in += 3, out += 4) {
