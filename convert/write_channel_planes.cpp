@@ -1,10 +1,11 @@
 #include "convert/write_channel_planes.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "core/load_bitmap_file.h"
 #include "core/memory_word.h"
+#include "core/messages.h"
 #include "core/row_tables.h"
 #include "core/status.h"
 #include "core/write_bitmap32.h"
@@ -42,13 +43,25 @@ int write_channel_planes(std::uint8_t* destination, std::int64_t width, std::int
   if (converted_rows == nullptr || plane_rows == nullptr) {
     std::free(converted_rows);
     std::free(plane_rows);
-    std::fputs("Couldn't allocate memory. planes\n", stderr);
+    print_message(message_id::no_memory_planes);
     return status::no_memory;
+  }
+  // A plane never replaces the picture it was made from; which names lead
+  // to the input is settled before any file is written.
+  bool is_input[channel_plane_count];
+  for (int i = 0; i < channel_plane_count; ++i) {
+    is_input[i] = names_loaded_file(planes[i].file_name);
   }
   int result = status::ok;
   for (int i = 0; i < channel_plane_count; ++i) {
+    if (is_input[i]) {
+      print_name_message(message_id::cannot_create, planes[i].file_name);
+      result = status::not_written;
+      continue;
+    }
     fill_plane(converted_rows, plane_rows, width, rows, planes[i].byte_index);
-    if (write_bitmap32(planes[i].file_name, plane_rows[0], width, rows) != status::ok) {
+    if (write_bitmap32(planes[i].file_name, plane_rows[0], width, rows,
+                       output_name_kind::chosen) != status::ok) {
       result = status::not_written;
     }
   }

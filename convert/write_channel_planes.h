@@ -17,7 +17,8 @@ extern const channel_plane hsv_planes[channel_plane_count];
 
 // Writes each plane in order as a 32-bit bitmap whose pixels are c, c, c, 0
 // for the plane's byte c of the converted pixel. A plane that fails does
-// not stop the next. Returns 0; 9 after printing "Couldn't allocate
+// not stop the next. A plane whose name leads to the file the run loaded is
+// not written ("File '%s' cannot create."). Returns 0; 9 after printing "Couldn't allocate
 // memory. planes" when the plane image cannot be had (no plane written);
 // 10 when any plane file was not completely written.
 int write_channel_planes(std::uint8_t* destination, std::int64_t width, std::int64_t rows,

@@ -1,8 +1,7 @@
 #include "core/check_bitmap_header.h"
 
-#include <cstdio>
-
 #include "core/bitmap_header.h"
+#include "core/messages.h"
 #include "core/pixel_rows.h"
 #include "core/status.h"
 
@@ -43,6 +42,13 @@ std::uint32_t printed_palette_count(const bitmap_header& h) {
   return (h.bf_off_bits - palette_offset) >> 2;
 }
 
+void print_palette_message(message_id id, const bitmap_header& h) {
+  message_values values;
+  values.first = h.bf_off_bits;
+  values.second = printed_palette_count(h);
+  print_message(id, values);
+}
+
 int check_depth_and_offset(const bitmap_header& h) {
   switch (h.bi_bit_count) {
     case 32:
@@ -51,15 +57,13 @@ int check_depth_and_offset(const bitmap_header& h) {
       return h.bf_off_bits == palette_offset ? status::ok : status::header_24bit_offset;
     case 8:
       if (((h.bf_off_bits - palette_offset) & 3u) != 0) {
-        std::fprintf(stderr, "Unexpected lut size. %u, %u\n", h.bf_off_bits,
-                     printed_palette_count(h));
+        print_palette_message(message_id::palette_8bit, h);
         return status::header_8bit_palette;
       }
       return status::ok;
     case 1:
       if (h.bf_off_bits != palette_offset + 8) {
-        std::fprintf(stderr, "Unexpected, requirement is 2, lut size. %u, %u\n", h.bf_off_bits,
-                     printed_palette_count(h));
+        print_palette_message(message_id::palette_1bit, h);
         return status::header_1bit_palette;
       }
       return status::ok;

@@ -9,3 +9,7 @@
 //   13 "'%s' file size erro. too small(%d Byte)"  (54 bytes or fewer)
 //   14 "Couldn't allocate memory."                15 "'%s' read error."
 int load_bitmap_file(const char* path, std::uint8_t** block, std::int64_t* size);
+
+// True when path (the name itself, or the file a link there leads to) is the
+// file the last call of load_bitmap_file opened.
+bool names_loaded_file(const char* path);

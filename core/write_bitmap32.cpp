@@ -1,9 +1,7 @@
 #include "core/write_bitmap32.h"
 
-#include <cstdio>
-#include <cstdlib>
-
 #include "core/bitmap_header.h"
+#include "core/messages.h"
 #include "core/row_tables.h"
 #include "core/status.h"
 
@@ -15,24 +13,6 @@ std::uint64_t magnitude(std::int64_t value) {
 
 bool fits_header_field(std::int64_t value) {
   return value >= INT32_MIN && value <= INT32_MAX;
-}
-
-int report_write_error(const char* path) {
-  std::fprintf(stderr, "File '%s' write error.\n", path);
-  return status::write_failed;
-}
-
-// Writes header and pixels; true only when both arrived whole and the
-// stream reports no error after flushing.
-bool write_contents(std::FILE* file, const std::uint8_t* header, const std::uint8_t* pixels,
-                    std::uint64_t pixel_bytes) {
-  if (std::fwrite(header, bitmap_header_bytes, 1, file) != 1) {
-    return false;
-  }
-  if (pixel_bytes > 0 && std::fwrite(pixels, static_cast<std::size_t>(pixel_bytes), 1, file) != 1) {
-    return false;
-  }
-  return std::fflush(file) == 0 && std::ferror(file) == 0;
 }
 
 }  // namespace
@@ -58,24 +38,16 @@ void make_bitmap32_header(std::int32_t width, std::int32_t height, std::uint8_t*
 }
 
 int write_bitmap32(const char* path, const std::uint8_t* pixels, std::int64_t width,
-                   std::int64_t height) {
+                   std::int64_t height, output_name_kind kind) {
   std::uint64_t pixel_bytes = 0;
   if (!fits_header_field(width) || !fits_header_field(height) ||
       !compute_image_bytes(width, static_cast<std::int64_t>(magnitude(height)), 4, &pixel_bytes)) {
-    return report_write_error(path);
+    print_name_message(message_id::write_error, path);
+    return status::write_failed;
   }
   std::uint8_t header[bitmap_header_bytes];
   make_bitmap32_header(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height),
                        header);
-  std::FILE* file = std::fopen(path, "wb");
-  if (file == nullptr) {
-    std::fprintf(stderr, "File '%s' cannot create.\n", path);
-    return status::write_failed;
-  }
-  const bool written = write_contents(file, header, pixels, pixel_bytes);
-  const bool closed = std::fclose(file) == 0;
-  if (!written || !closed) {
-    return report_write_error(path);
-  }
-  return status::ok;
+  const output_piece pieces[] = {{header, bitmap_header_bytes}, {pixels, pixel_bytes}};
+  return write_output_file(path, pieces, 2, kind);
 }

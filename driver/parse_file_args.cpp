@@ -1,8 +1,8 @@
 #include "driver/parse_file_args.h"
 
-#include <cstdio>
 #include <cstring>
 
+#include "core/messages.h"
 #include "core/status.h"
 
 int parse_file_args(int argc, const char* const* argv, const char* default_name,
@@ -18,6 +18,7 @@ int parse_file_args(int argc, const char* const* argv, const char* default_name,
   }
   names->input = found[0] != nullptr ? found[0] : default_name;
   names->output = found[1] != nullptr ? found[1] : default_name;
+  names->output_typed = found[1] != nullptr;
   return status::ok;
 }
 
@@ -37,5 +38,5 @@ const char* program_name(const char* argv0) {
 
 void print_usage(const char* argv0) {
   // The empty second field keeps two blanks between the name and the bracket.
-  std::fprintf(stderr, "\nusage: %s %s [input_bmp [output_bmp]]\n\n", program_name(argv0), "");
+  print_name_message(message_id::usage, program_name(argv0));
 }

@@ -5,6 +5,7 @@
 struct file_args {
   const char* input;
   const char* output;
+  bool output_typed;  // the output name came from the command line
 };
 
 // Scans arguments 1 onwards: the first two that do not start with '-' are

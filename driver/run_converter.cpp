@@ -1,12 +1,12 @@
 #include "driver/run_converter.h"
 
-#include <cstdio>
 #include <cstdlib>
 
 #include "core/alloc_large_block.h"
 #include "core/bitmap_header.h"
 #include "core/check_bitmap_header.h"
 #include "core/load_bitmap_file.h"
+#include "core/messages.h"
 #include "core/pixel_rows.h"
 #include "core/row_tables.h"
 #include "core/status.h"
@@ -16,6 +16,16 @@
 
 namespace {
 
+// Everything one run owns, released once at its end.
+struct run_state {
+  std::uint8_t* block = nullptr;  // the loaded file
+  std::int64_t size = 0;
+  std::uint8_t* destination = nullptr;
+  std::uint8_t* source = nullptr;
+  std::int64_t width = 0;
+  std::int64_t rows = 0;
+};
+
 // A working image of bytes bytes; an empty image still gets a block so that
 // "no pixels" and "no memory" stay apart.
 std::uint8_t* alloc_working_image(std::uint64_t bytes, bool zeroed) {
@@ -23,62 +33,63 @@ std::uint8_t* alloc_working_image(std::uint64_t bytes, bool zeroed) {
   return alloc_large_block(request, zeroed);
 }
 
-// The two working images of a run, each width x rows pixels of 4 bytes.
-struct working_images {
-  std::uint8_t* source;
-  std::uint8_t* destination;
-  std::int64_t width;
-  std::int64_t rows;
-};
-
-// Steps after the working images exist: unpack, convert, write the result.
-int convert_and_write(const std::uint8_t* block, std::int64_t size, const working_images& images,
-                      const char* output, conversion_function convert) {
-  int result = unpack_bitmap_pixels(block, size, images.source);
-  if (result != status::ok) {
-    return result;
-  }
-  result = convert(images.source, images.destination, images.width, images.rows);
-  if (result == status::conversion_refused) {
-    std::fputs("Image processing is not completed.\n", stderr);
-    return result;
-  }
-  // A plane that failed keeps its status; the result is written regardless.
-  const int written = write_bitmap32(output, images.destination, images.width, images.rows);
-  return written != status::ok && result == status::ok ? status::not_written : result;
-}
-
-// Allocates the destination, then the source working image, and runs the
-// rest of the conversion on them. The destination starts zeroed so that
-// the fourth byte of every written pixel is 0.
-int convert_loaded_bitmap(const std::uint8_t* block, std::int64_t size, const char* output,
-                          conversion_function convert) {
-  const bitmap_header h = read_bitmap_header(block);
+// The destination, then the source working image, each width x rows pixels
+// of 4 bytes. The destination starts zeroed so that the fourth byte of
+// every written pixel is 0.
+int allocate_working_images(run_state* run) {
+  const bitmap_header h = read_bitmap_header(run->block);
   // The unpacker would refuse this depth anyway; refusing it before the
   // working images exist keeps a tiny file that claims gigabytes of pixels
   // from reserving them.
   if (!is_supported_depth(h.bi_bit_count)) {
     return status::unsupported_depth;
   }
-  working_images images{nullptr, nullptr, h.bi_width, header_rows(h)};
+  run->width = h.bi_width;
+  run->rows = header_rows(h);
   std::uint64_t bytes = 0;
-  if (compute_image_bytes(images.width, images.rows, 4, &bytes)) {
-    images.destination = alloc_working_image(bytes, true);
+  if (compute_image_bytes(run->width, run->rows, 4, &bytes)) {
+    run->destination = alloc_working_image(bytes, true);
   }
-  if (images.destination == nullptr) {
-    std::fputs("Couldn't allocate memory. destination\n", stderr);
+  if (run->destination == nullptr) {
+    print_message(message_id::no_memory_destination);
     return status::no_memory;
   }
-  images.source = alloc_working_image(bytes, false);
-  if (images.source == nullptr) {
-    std::free(images.destination);
-    std::fputs("Couldn't allocate memory. source\n", stderr);
+  run->source = alloc_working_image(bytes, false);
+  if (run->source == nullptr) {
+    print_message(message_id::no_memory_source);
     return status::no_memory;
   }
-  const int result = convert_and_write(block, size, images, output, convert);
-  std::free(images.source);
-  std::free(images.destination);
-  return result;
+  return status::ok;
+}
+
+// Runs the conversion. A refusal ends the run; a plane file that failed
+// (9 or 10) is kept in *planes and the result is still written.
+int convert_pixels(conversion_function convert, const run_state& run, int* planes) {
+  const int result = convert(run.source, run.destination, run.width, run.rows);
+  if (result == status::conversion_refused) {
+    print_message(message_id::conversion_not_completed);
+    return result;
+  }
+  *planes = result;
+  return status::ok;
+}
+
+// Writes the result; the run's status is the planes' failure if there was
+// one, else whether the result was written.
+int write_result(const file_args& names, const run_state& run, int planes) {
+  const output_name_kind kind =
+      names.output_typed ? output_name_kind::typed : output_name_kind::chosen;
+  const int written = write_bitmap32(names.output, run.destination, run.width, run.rows, kind);
+  if (planes != status::ok) {
+    return planes;
+  }
+  return written == status::ok ? status::ok : status::not_written;
+}
+
+void release_run(run_state* run) {
+  std::free(run->source);
+  std::free(run->destination);
+  std::free(run->block);
 }
 
 }  // namespace
@@ -90,16 +101,14 @@ int run_converter(int argc, const char* const* argv, const char* default_name,
     print_usage(argc > 0 ? argv[0] : nullptr);
     return status::usage;
   }
-  std::uint8_t* block = nullptr;
-  std::int64_t size = 0;
-  int result = load_bitmap_file(names.input, &block, &size);
-  if (result != status::ok) {
-    return result;
-  }
-  result = check_bitmap_header(block, size);
-  if (result == status::ok) {
-    result = convert_loaded_bitmap(block, size, names.output, convert);
-  }
-  std::free(block);
+  run_state run;
+  int planes = status::ok;
+  int result = load_bitmap_file(names.input, &run.block, &run.size);
+  if (result == status::ok) result = check_bitmap_header(run.block, run.size);
+  if (result == status::ok) result = allocate_working_images(&run);
+  if (result == status::ok) result = unpack_bitmap_pixels(run.block, run.size, run.source);
+  if (result == status::ok) result = convert_pixels(convert, run, &planes);
+  if (result == status::ok) result = write_result(names, run, planes);
+  release_run(&run);
   return result;
 }

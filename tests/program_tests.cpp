@@ -4,6 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <thread>
+
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
@@ -418,6 +421,8 @@ TEST(ProgramLoading, FailuresPrintTheLoaderMessage) {
   const std::vector<refusal_case> cases = {
       {"missing input", &tesvar, {"missing.bmp", "out.bmp"}, {}, 11, "'missing.bmp' open error.\n"},
       {"empty argument is a file name", &tesvar, {""}, {}, 11, "'' open error.\n"},
+      {"control bytes in the name are printed as octal escapes", &morvane,
+       {"a\033[31m\n\x7f.bmp"}, {}, 11, "'a\\033[31m\\012\\177.bmp' open error.\n"},
       {"missing default file", &tesvar, {}, {}, 11, "'tesvar.bmp' open error.\n"},
       {"missing default file", &morvanex, {}, {}, 11, "'morvanex.bmp' open error.\n"},
       {"54-byte file",
@@ -658,13 +663,6 @@ TEST(ProgramWriting, UnwrittenFilesEndWithStatus10) {
        {},
        "File 'bmp_hsv_h.bmp' cannot create.\n",
        {"bmp_hsv_s.bmp", "bmp_hsv_v.bmp", "out.bmp"}},
-      {"last plane on a full device",
-       &tesvarex,
-       "out.bmp",
-       {},
-       {"bmp_yuv_y.bmp"},
-       "File 'bmp_yuv_y.bmp' write error.\n",
-       {"bmp_yuv_v.bmp", "bmp_yuv_u.bmp", "out.bmp"}},
       {"every plane blocked: messages in writing order",
        &tesvarex,
        "out.bmp",
@@ -941,6 +939,240 @@ TEST(ProgramPlanes, ResultIsWrittenAfterThePlanes) {
       for (const std::string& name : other.planes) {
         EXPECT_EQ(read_file(dir.file(name)), stale_plane) << name;
       }
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// What stood at an output's name, and runs that fail or are interrupted
+
+// A picture of many pixels, different for each seed, so that a run takes
+// long enough to be caught while writing.
+picture large_picture(std::int32_t width, std::int32_t rows, int seed) {
+  picture pic{width, {}};
+  for (std::uint32_t i = 0; i < static_cast<std::uint32_t>(width * rows); ++i) {
+    const std::uint32_t v = i * 2654435761u + static_cast<std::uint32_t>(seed);
+    pic.pixels.push_back({static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v >> 16),
+                          static_cast<std::uint8_t>(v >> 24)});
+  }
+  return pic;
+}
+
+mode_t mode_of(const std::string& path) {
+  struct stat info {};
+  EXPECT_EQ(lstat(path.c_str(), &info), 0) << path;
+  return info.st_mode;
+}
+
+struct safety_case {
+  std::string what;
+  const program* prog;
+  std::vector<std::string> args;
+  // Puts what stands in the directory before the run, besides in.bmp.
+  std::function<void(const scratch_dir&)> plant;
+  run_options options;
+  int signal;  // the signal that must end the run, or 0 for an exit
+  int status;
+  std::string err;
+  // Checks the directory afterwards; in.bmp is checked for every case.
+  std::function<void(const scratch_dir&)> check;
+};
+
+const bytes safety_input = build_bitmap(encode_24(known_colours(tesvarex), false));
+const bytes victim = {'v', 'i', 'c', 't', 'i', 'm'};
+
+run_options size_limited(bool kills) {
+  run_options options;
+  options.file_size_limit = 64;
+  options.file_size_limit_kills = kills;
+  return options;
+}
+
+void expect_only(const scratch_dir& dir, std::vector<std::string> names) {
+  EXPECT_EQ(dir.entries(), sorted(std::move(names)));
+}
+
+std::vector<safety_case> safety_cases() {
+  std::vector<safety_case> cases;
+  for (const program* p : all_programs) {
+    std::string all_failing;
+    for (const std::string& name : p->planes) {
+      all_failing += "File '" + name + "' write error.\n";
+    }
+    cases.push_back({"in place under a file-size limit", p, {"in.bmp", "in.bmp"}, {},
+                     size_limited(false), 0, 10, all_failing + "File 'in.bmp' write error.\n",
+                     [](const scratch_dir& d) { expect_only(d, {"in.bmp"}); }});
+    cases.push_back({"default name in place, killed by the file-size signal", p, {},
+                     [p](const scratch_dir& d) {
+                       ASSERT_EQ(rename(d.file("in.bmp").c_str(), d.file(p->default_file).c_str()),
+                                 0);
+                     },
+                     size_limited(true), SIGXFSZ, 0, "",
+                     [p](const scratch_dir& d) {
+                       expect_only(d, {p->default_file});
+                       EXPECT_EQ(read_file(d.file(p->default_file)), safety_input);
+                     }});
+  }
+  cases.push_back({"a failing re-run keeps the earlier result", &tesvar, {"in.bmp", "out.bmp"},
+                   [](const scratch_dir& d) { ASSERT_TRUE(write_file(d.file("out.bmp"), victim)); },
+                   size_limited(false), 0, 10, "File 'out.bmp' write error.\n",
+                   [](const scratch_dir& d) {
+                     expect_only(d, {"in.bmp", "out.bmp"});
+                     EXPECT_EQ(read_file(d.file("out.bmp")), victim);
+                   }});
+  for (const std::string& plane : tesvarex.planes) {
+    cases.push_back({"symbolic link planted at " + plane, &tesvarex, {"in.bmp", "out.bmp"},
+                     [plane](const scratch_dir& d) {
+                       ASSERT_TRUE(write_file(d.file("victim"), victim));
+                       ASSERT_EQ(symlink("victim", d.file(plane).c_str()), 0);
+                     },
+                     {}, 0, 0, "",
+                     [](const scratch_dir& d) {
+                       EXPECT_EQ(read_file(d.file("victim")), victim);
+                       expect_outputs(tesvarex, d, "out.bmp",
+                                      converted(tesvarex, known_colours(tesvarex)));
+                     }});
+  }
+  cases.push_back({"symbolic link to a missing name at the default output", &morvane, {"in.bmp"},
+                   [](const scratch_dir& d) {
+                     ASSERT_EQ(symlink("created", d.file("morvane.bmp").c_str()), 0);
+                   },
+                   {}, 0, 0, "",
+                   [](const scratch_dir& d) {
+                     expect_only(d, {"in.bmp", "morvane.bmp"});
+                     EXPECT_TRUE(S_ISREG(mode_of(d.file("morvane.bmp"))));
+                   }});
+  cases.push_back({"hard link at a plane name", &tesvarex, {"in.bmp", "out.bmp"},
+                   [](const scratch_dir& d) {
+                     ASSERT_TRUE(write_file(d.file("victim"), victim));
+                     ASSERT_EQ(link(d.file("victim").c_str(), d.file("bmp_yuv_u.bmp").c_str()), 0);
+                   },
+                   {}, 0, 0, "",
+                   [](const scratch_dir& d) {
+                     EXPECT_EQ(read_file(d.file("victim")), victim);
+                     expect_outputs(tesvarex, d, "out.bmp",
+                                    converted(tesvarex, known_colours(tesvarex)));
+                   }});
+  cases.push_back({"FIFO planted at a plane name is replaced, not opened", &tesvarex,
+                   {"in.bmp", "out.bmp"},
+                   [](const scratch_dir& d) {
+                     ASSERT_EQ(mkfifo(d.file("bmp_yuv_u.bmp").c_str(), 0666), 0);
+                   },
+                   {}, 0, 0, "",
+                   [](const scratch_dir& d) {
+                     expect_outputs(tesvarex, d, "out.bmp",
+                                    converted(tesvarex, known_colours(tesvarex)));
+                   }});
+  cases.push_back({"the user's own file keeps its permission bits", &tesvar, {"in.bmp", "out.bmp"},
+                   [](const scratch_dir& d) {
+                     ASSERT_TRUE(write_file(d.file("out.bmp"), victim));
+                     ASSERT_EQ(chmod(d.file("out.bmp").c_str(), 0640), 0);
+                   },
+                   {}, 0, 0, "",
+                   [](const scratch_dir& d) {
+                     EXPECT_EQ(mode_of(d.file("out.bmp")) & 07777, 0640u);
+                   }});
+  cases.push_back({"a plane named like the input is not written", &tesvarex,
+                   {"bmp_yuv_y.bmp", "result.bmp"},
+                   [](const scratch_dir& d) {
+                     ASSERT_EQ(rename(d.file("in.bmp").c_str(), d.file("bmp_yuv_y.bmp").c_str()),
+                               0);
+                   },
+                   {}, 0, 10, "File 'bmp_yuv_y.bmp' cannot create.\n",
+                   [](const scratch_dir& d) {
+                     expect_only(d, {"bmp_yuv_v.bmp", "bmp_yuv_u.bmp", "bmp_yuv_y.bmp",
+                                     "result.bmp"});
+                     EXPECT_EQ(read_file(d.file("bmp_yuv_y.bmp")), safety_input);
+                   }});
+  cases.push_back({"/dev/null takes the result", &tesvar, {"in.bmp", "/dev/null"}, {}, {}, 0, 0, "",
+                   [](const scratch_dir& d) { expect_only(d, {"in.bmp"}); }});
+  cases.push_back({"/dev/full still fails", &morvanex, {"in.bmp", "/dev/full"}, {}, {}, 0, 10,
+                   "File '/dev/full' write error.\n",
+                   [](const scratch_dir& d) { expect_only(d, plus_planes(morvanex, {"in.bmp"})); }});
+  return cases;
+}
+
+TEST(ProgramSafety, NoRunDestroysOrWritesThroughAFile) {
+  for (const safety_case& c : safety_cases()) {
+    SCOPED_TRACE(std::string(c.prog->name) + ": " + c.what);
+    const scratch_dir dir;
+    put_files(dir, {{"in.bmp", safety_input}});
+    if (c.plant) {
+      c.plant(dir);
+    }
+    const program_result r = run(*c.prog, dir, c.args, c.options);
+    if (c.signal != 0) {
+      EXPECT_FALSE(r.exited);
+      EXPECT_EQ(r.signal, c.signal);
+    } else {
+      expect_status(r, c.status, c.err);
+    }
+    if (std::filesystem::exists(dir.file("in.bmp"))) {
+      EXPECT_EQ(read_file(dir.file("in.bmp")), safety_input);
+    }
+    c.check(dir);
+  }
+}
+
+TEST(ProgramSafety, ResultToStandardOutputThroughAPipe) {
+  const scratch_dir dir;
+  const picture source = known_colours(tesvar);
+  put_files(dir, {{"in.bmp", build_bitmap(encode_24(source, false))}});
+  const program_result r = run(tesvar, dir, {"in.bmp", "/dev/stdout"});
+  EXPECT_TRUE(r.exited);
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(bytes(r.out.begin(), r.out.end()), expected_bitmap32(converted(tesvar, source)));
+  EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.bmp"});
+}
+
+// SIGTERM as soon as the temporary file exists: the input, converted in
+// place, stays whole, and nothing is left beside it.
+TEST(ProgramSafety, TerminatedInPlaceRunKeepsTheInput) {
+  const bytes input = build_bitmap(encode_24(large_picture(2000, 1500, 1), false));
+  for (const program* p : {&tesvar, &morvanex}) {
+    SCOPED_TRACE(p->name);
+    const scratch_dir dir;
+    put_files(dir, {{"in.bmp", input}});
+    run_options options;
+    options.signal_on_temporary_file = SIGTERM;
+    const program_result r = run(*p, dir, {"in.bmp", "in.bmp"}, options);
+    EXPECT_FALSE(r.exited);
+    EXPECT_EQ(r.signal, SIGTERM);
+    EXPECT_EQ(read_file(dir.file("in.bmp")), input);
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.bmp"});
+  }
+}
+
+// Two runs on different pictures in one directory at once: every plane file
+// afterwards is wholly one run's, as that run alone writes it.
+TEST(ProgramSafety, ConcurrentRunsNeverTearAFile) {
+  const scratch_dir dir;
+  std::vector<bytes> alone[2];  // each run's planes when it runs by itself
+  for (int i = 0; i < 2; ++i) {
+    const std::string input = "in" + std::to_string(i) + ".bmp";
+    const bytes content = build_bitmap(encode_24(large_picture(600, 400, i), false));
+    const scratch_dir solo;
+    put_files(solo, {{input, content}});
+    expect_status(run(tesvarex, solo, {input, "out.bmp"}), 0, "");
+    for (const std::string& plane : tesvarex.planes) {
+      alone[i].push_back(read_file(solo.file(plane)));
+    }
+    put_files(dir, {{input, content}});
+  }
+  for (int round = 0; round < 3; ++round) {
+    program_result results[2];
+    std::thread other([&] { results[1] = run(tesvarex, dir, {"in1.bmp", "out.bmp"}); });
+    results[0] = run(tesvarex, dir, {"in0.bmp", "out.bmp"});
+    other.join();
+    for (const program_result& r : results) {
+      expect_status(r, 0, "");
+    }
+    expect_only(dir, plus_planes(tesvarex, {"in0.bmp", "in1.bmp", "out.bmp"}));
+    for (std::size_t i = 0; i < tesvarex.planes.size(); ++i) {
+      const bytes got = read_file(dir.file(tesvarex.planes[i]));
+      EXPECT_TRUE(got == alone[0][i] || got == alone[1][i])
+          << tesvarex.planes[i] << " is wholly neither run's";
     }
   }
 }

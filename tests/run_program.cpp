@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -84,7 +85,7 @@ constexpr uid_t nobody = 65534;
     write_all(STDERR_FILENO, "run_program: setrlimit failed\n");
     _exit(127);
   }
-  if (options.file_size_limit != 0) {
+  if (options.file_size_limit != 0 && !options.file_size_limit_kills) {
     signal(SIGXFSZ, SIG_IGN);  // stays ignored across exec
   }
   if (options.without_root && geteuid() == 0 && (setgid(nobody) != 0 || setuid(nobody) != 0)) {
@@ -118,17 +119,57 @@ std::vector<char*> pointers_to(std::vector<std::string>& texts) {
   return pointers;
 }
 
+// What the parent watches while the child runs: a directory in which the
+// appearance of a hidden entry sends the child a signal.
+struct watch {
+  int fd = -1;  // inotify descriptor, or -1
+  int signal = 0;
+  pid_t pid = 0;
+};
+
+watch start_watch(const std::string& dir, int signal) {
+  watch w;
+  if (signal == 0) {
+    return w;
+  }
+  w.fd = inotify_init1(IN_CLOEXEC);
+  if (w.fd < 0 || inotify_add_watch(w.fd, dir.c_str(), IN_CREATE) < 0) {
+    fail("inotify");
+  }
+  w.signal = signal;
+  return w;
+}
+
+// Reads the watch's events and signals the child once, at the first hidden
+// entry created.
+void check_watch(watch& w) {
+  alignas(inotify_event) char events[4096];
+  const ssize_t n = read(w.fd, events, sizeof events);
+  for (ssize_t at = 0; at < n;) {
+    const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+    if (event->len > 0 && event->name[0] == '.') {
+      kill(w.pid, w.signal);
+      close_fd(w.fd);
+      return;
+    }
+    at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+  }
+}
+
 // Reads both pipes until the child has closed them; reading them together
 // keeps a full pipe from blocking the child.
-void drain(int& out_fd, int& err_fd, std::string& out, std::string& err) {
+void drain(int& out_fd, int& err_fd, std::string& out, std::string& err, watch& w) {
   char buffer[4096];
   while (out_fd >= 0 || err_fd >= 0) {
-    pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
-    if (poll(fds, 2, -1) < 0) {
+    pollfd fds[3] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}, {w.fd, POLLIN, 0}};
+    if (poll(fds, 3, -1) < 0) {
       if (errno == EINTR) {
         continue;
       }
       fail("poll");
+    }
+    if (w.fd >= 0 && fds[2].revents != 0) {
+      check_watch(w);
     }
     int* fd_of[2] = {&out_fd, &err_fd};
     std::string* text_of[2] = {&out, &err};
@@ -179,6 +220,7 @@ program_result run_program(const std::string& executable, const std::vector<std:
   }
   pipe_ends out = make_pipe();
   pipe_ends err = make_pipe();
+  watch w = start_watch(working_dir, options.signal_on_temporary_file);
   const pid_t pid = fork();
   if (pid < 0) {
     fail("fork");
@@ -190,8 +232,10 @@ program_result run_program(const std::string& executable, const std::vector<std:
   close_fd(out.write_end);
   close_fd(err.write_end);
 
+  w.pid = pid;
   program_result result;
-  drain(out.read_end, err.read_end, result.out, result.err);
+  drain(out.read_end, err.read_end, result.out, result.err, w);
+  close_fd(w.fd);
   wait_for(pid, result);
   return result;
 }

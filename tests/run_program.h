@@ -21,6 +21,12 @@ struct run_options {
   // Caps the size of any file the program writes (0: no cap). The signal
   // for passing it is ignored, so the write itself fails part way.
   std::uint64_t file_size_limit = 0;
+  // Leaves the signal for passing file_size_limit at its default action, so
+  // that passing the cap ends the program instead of failing the write.
+  bool file_size_limit_kills = false;
+  // A signal sent to the program as soon as a hidden entry (a temporary
+  // file) appears in working_dir; 0 for none.
+  int signal_on_temporary_file = 0;
   // When the tests run as root, the program runs as the user nobody, so
   // that file permissions apply to it.
   bool without_root = false;

@@ -1,5 +1,9 @@
 #include "core/write_bitmap32.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,7 +27,7 @@ TEST_F(WriteBitmap32, ThreeByTwoImage) {
   bytes pixels(24);
   for (std::size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<std::uint8_t>(100 + i);
   const std::string path = dir_ + "/out.bmp";
-  ASSERT_EQ(write_bitmap32(path.c_str(), pixels.data(), 3, 2), 0);
+  ASSERT_EQ(write_bitmap32(path.c_str(), pixels.data(), 3, 2, output_name_kind::typed), 0);
   const bytes want_header = {
       'B', 'M', 78, 0, 0, 0,  0, 0, 0, 0,  54, 0, 0, 0,   // file header
       40, 0, 0, 0,  3, 0, 0, 0,  2, 0, 0, 0,  1, 0,  32, 0,
@@ -38,7 +42,7 @@ TEST_F(WriteBitmap32, ReplacesALongerFile) {
   const std::string path = dir_ + "/out.bmp";
   ASSERT_TRUE(write_file(path, bytes(1000, 1)));
   const bytes pixel = {1, 2, 3, 4};
-  ASSERT_EQ(write_bitmap32(path.c_str(), pixel.data(), 1, 1), 0);
+  ASSERT_EQ(write_bitmap32(path.c_str(), pixel.data(), 1, 1, output_name_kind::typed), 0);
   EXPECT_EQ(read_file(path).size(), 58u);
 }
 
@@ -52,11 +56,13 @@ TEST_F(WriteBitmap32, FailuresAreReported) {
       {no_dir, "File '" + no_dir + "' cannot create.\n"},
       {dir_, "File '" + dir_ + "' cannot create.\n"},
       {"/dev/full", "File '/dev/full' write error.\n"},
+      {"", "File '' cannot create.\n"},
+      {dir_ + "/", "File '" + dir_ + "/' cannot create.\n"},
   };
   const bytes pixels(64 * 64 * 4, 5);
   for (const failure_case& c : cases) {
     testing::internal::CaptureStderr();
-    const int got = write_bitmap32(c.path.c_str(), pixels.data(), 64, 64);
+    const int got = write_bitmap32(c.path.c_str(), pixels.data(), 64, 64, output_name_kind::typed);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), c.want_message);
     EXPECT_EQ(got, -1) << c.path;
   }
@@ -78,9 +84,90 @@ TEST_F(WriteBitmap32, DimensionsBeyondTheHeaderFieldsAreNotWritten) {
   const std::string path = dir_ + "/out.bmp";
   const bytes pixel(4);
   testing::internal::CaptureStderr();
-  EXPECT_EQ(write_bitmap32(path.c_str(), pixel.data(), 1, std::int64_t{1} << 31), -1);
+  EXPECT_EQ(write_bitmap32(path.c_str(), pixel.data(), 1, std::int64_t{1} << 31,
+                           output_name_kind::chosen), -1);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "File '" + path + "' write error.\n");
   EXPECT_TRUE(read_file(path).empty());
+}
+
+// What a name holds before and after an output is written there. The new
+// file replaces whatever stood at the name; nothing it pointed to changes,
+// and no temporary file is left beside it.
+struct standing_case {
+  const char* what;
+  output_name_kind kind;
+  std::function<void(const std::string& dir)> plant;  // puts something at dir/out.bmp
+  unsigned want_permissions;  // of the new file; 0: the umask's choice
+};
+
+mode_t permissions_of(const std::string& path) {
+  struct stat info {};
+  EXPECT_EQ(lstat(path.c_str(), &info), 0) << path;
+  return info.st_mode & 0777;
+}
+
+TEST_F(WriteBitmap32, WhateverStandsAtTheNameIsReplacedNotWrittenThrough) {
+  const bytes old_content(100, 7);
+  const auto plant_file = [&](const std::string& dir, mode_t mode) {
+    ASSERT_TRUE(write_file(dir + "/old.bmp", old_content));
+    ASSERT_EQ(chmod((dir + "/old.bmp").c_str(), mode), 0);
+  };
+  const standing_case cases[] = {
+      {"nothing", output_name_kind::typed, [](const std::string&) {}, 0},
+      {"own file, mode 640", output_name_kind::typed,
+       [&](const std::string& d) {
+         plant_file(d, 0640);
+         ASSERT_EQ(rename((d + "/old.bmp").c_str(), (d + "/out.bmp").c_str()), 0);
+       },
+       0640},
+      {"own file, mode 604", output_name_kind::chosen,
+       [&](const std::string& d) {
+         plant_file(d, 0604);
+         ASSERT_EQ(rename((d + "/old.bmp").c_str(), (d + "/out.bmp").c_str()), 0);
+       },
+       0604},
+      {"symbolic link to a file", output_name_kind::typed,
+       [&](const std::string& d) {
+         plant_file(d, 0600);
+         ASSERT_EQ(symlink("old.bmp", (d + "/out.bmp").c_str()), 0);
+       },
+       0},
+      {"symbolic link to a missing name", output_name_kind::chosen,
+       [](const std::string& d) { ASSERT_EQ(symlink("missing.bmp", (d + "/out.bmp").c_str()), 0); },
+       0},
+      {"hard link", output_name_kind::chosen,
+       [&](const std::string& d) {
+         plant_file(d, 0644);
+         ASSERT_EQ(link((d + "/old.bmp").c_str(), (d + "/out.bmp").c_str()), 0);
+       },
+       0644},
+      {"FIFO at a chosen name", output_name_kind::chosen,
+       [](const std::string& d) { ASSERT_EQ(mkfifo((d + "/out.bmp").c_str(), 0666), 0); }, 0},
+      {"link to /dev/null at a chosen name", output_name_kind::chosen,
+       [](const std::string& d) { ASSERT_EQ(symlink("/dev/null", (d + "/out.bmp").c_str()), 0); },
+       0},
+  };
+  const mode_t mask = umask(022);
+  const bytes pixel = {9, 8, 7, 6};
+  for (const standing_case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string dir = make_temp_dir();
+    c.plant(dir);
+    const std::string path = dir + "/out.bmp";
+    ASSERT_EQ(write_bitmap32(path.c_str(), pixel.data(), 1, 1, c.kind), 0);
+    struct stat info {};
+    ASSERT_EQ(lstat(path.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode));
+    EXPECT_EQ(info.st_nlink, 1u);
+    EXPECT_EQ(read_file(path).size(), 58u);
+    EXPECT_EQ(permissions_of(path), c.want_permissions != 0 ? c.want_permissions : 0644u);
+    if (access((dir + "/old.bmp").c_str(), F_OK) == 0) {
+      EXPECT_EQ(read_file(dir + "/old.bmp"), old_content);
+    }
+    EXPECT_FALSE(access((dir + "/missing.bmp").c_str(), F_OK) == 0);
+    remove_tree(dir);
+  }
+  umask(mask);
 }
 
 }  // namespace
