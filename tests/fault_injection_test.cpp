@@ -242,6 +242,25 @@ TEST(WriteFaults, ReadOnlyDirectoryCreatesNothing) {
   }
 }
 
+// With no new file possible, an existing file the user may write is the
+// one way left: it is written in place.
+TEST(WriteFaults, ReadOnlyDirectoryWritesAnExistingFileInPlace) {
+  const file_map clean = clean_outputs(tesvar);
+  const scratch_dir dir;
+  ASSERT_TRUE(write_file(dir.file("in.bmp"), input));
+  ASSERT_TRUE(write_file(dir.file("out.bmp"), bytes(5000, 1)));
+  ASSERT_EQ(chmod(dir.file("out.bmp").c_str(), 0666), 0);
+  ASSERT_EQ(chmod(dir.path().c_str(), 0555), 0);
+  run_options options;
+  options.without_root = true;
+  const program_result r =
+      run_program(tesvar.path, {"tesvar", "in.bmp", "out.bmp"}, dir.path(), options);
+  ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(written_files(dir), clean);
+}
+
 // Every write stops part way; no partial file is left, under the output's
 // name or beside it.
 TEST(WriteFaults, FileSizeLimitStopsEveryWritePartWay) {

@@ -1114,6 +1114,27 @@ TEST(ProgramSafety, NoRunDestroysOrWritesThroughAFile) {
   }
 }
 
+// A file someone else made at a plane name beforehand is replaced by one of
+// the user's, with the user's umask, so its maker cannot read the plane.
+TEST(ProgramSafety, AnotherUsersFileAtAPlaneNameIsNotKept) {
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "giving a file to another user needs root";
+  }
+  const scratch_dir dir;
+  put_files(dir, {{"in.bmp", safety_input}, {"bmp_yuv_v.bmp", victim}});
+  constexpr uid_t nobody = 65534;
+  ASSERT_EQ(chown(dir.file("bmp_yuv_v.bmp").c_str(), nobody, nobody), 0);
+  ASSERT_EQ(chmod(dir.file("bmp_yuv_v.bmp").c_str(), 0666), 0);
+  run_options options;
+  options.umask = 077;
+  expect_status(run(tesvarex, dir, {"in.bmp", "out.bmp"}, options), 0, "");
+  struct stat info {};
+  ASSERT_EQ(stat(dir.file("bmp_yuv_v.bmp").c_str(), &info), 0);
+  EXPECT_EQ(info.st_uid, geteuid());
+  EXPECT_EQ(info.st_mode & 07777, 0600u);
+  EXPECT_EQ(mode_of(dir.file("out.bmp")) & 07777, 0600u);
+}
+
 TEST(ProgramSafety, ResultToStandardOutputThroughAPipe) {
   const scratch_dir dir;
   const picture source = known_colours(tesvar);

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sys/inotify.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -91,6 +92,9 @@ constexpr uid_t nobody = 65534;
   if (options.without_root && geteuid() == 0 && (setgid(nobody) != 0 || setuid(nobody) != 0)) {
     write_all(STDERR_FILENO, "run_program: cannot become nobody\n");
     _exit(127);
+  }
+  if (options.umask >= 0) {
+    umask(static_cast<mode_t>(options.umask));
   }
   if (chdir(setup.dir) != 0) {
     write_all(STDERR_FILENO, "run_program: chdir failed\n");

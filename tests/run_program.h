@@ -27,6 +27,8 @@ struct run_options {
   // A signal sent to the program as soon as a hidden entry (a temporary
   // file) appears in working_dir; 0 for none.
   int signal_on_temporary_file = 0;
+  // The program's file-creation mask; -1 keeps the tests' own.
+  int umask = -1;
   // When the tests run as root, the program runs as the user nobody, so
   // that file permissions apply to it.
   bool without_root = false;
