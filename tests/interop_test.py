@@ -78,6 +78,18 @@ def run_in_fresh_dir(program, args, parent, stdin_bytes=None):
     return run, {name: read_file(os.path.join(work, name)) for name in os.listdir(work)}
 
 
+def assert_converts_as(test, program, source, stdin_bytes, reference, parent):
+    """program run on source (fed stdin_bytes) succeeds silently and writes
+    the same files, byte for byte, as when run on the file reference."""
+    run, written = run_in_fresh_dir(program, [source, "out.bmp"], parent, stdin_bytes)
+    test.assertEqual((run.returncode, run.stderr), (0, b""), program)
+    reference_run, wanted = run_in_fresh_dir(program, [reference, "out.bmp"], parent)
+    test.assertEqual(reference_run.returncode, 0, program)
+    test.assertEqual(sorted(written), sorted(wanted), program)
+    for name in wanted:
+        test.assertTrue(written[name] == wanted[name], f"{program}: {name} differs")
+
+
 def source_picture():
     """A picture with smooth ramps, strong colours, greys and colours whose
     conversion rounds a value that lies near a half."""
@@ -383,15 +395,7 @@ class LargerHeaderPalettes:
                 h = ref.read_header(read_file(true_colour))
                 self.assertEqual((h["info_size"], h["bit_count"], h["off_bits"]), (40, 24, 54))
                 for program in ("tesvar", "morvanex"):
-                    run, written = run_in_fresh_dir(program, [path, "out.bmp"], self.dir)
-                    self.assertEqual((run.returncode, run.stderr), (0, b""), program)
-                    want_run, want = run_in_fresh_dir(program, [true_colour, "out.bmp"],
-                                                      self.dir)
-                    self.assertEqual(want_run.returncode, 0, program)
-                    self.assertEqual(sorted(written), sorted(want), program)
-                    for file_name in want:
-                        self.assertTrue(written[file_name] == want[file_name],
-                                        f"{program}: {file_name} differs")
+                    assert_converts_as(self, program, path, None, true_colour, self.dir)
 
 
 def with_larger_header(data, info_size):
@@ -472,19 +476,10 @@ class PipedInputTest(unittest.TestCase):
     def tearDown(self):
         self.tmp.cleanup()
 
-    def assert_converts_as_file(self, program, path, stdin_bytes, input_path):
-        run, written = run_in_fresh_dir(program, [path, "out.bmp"], self.dir, stdin_bytes)
-        self.assertEqual((run.returncode, run.stderr), (0, b""), program)
-        want_run, want = run_in_fresh_dir(program, [input_path, "out.bmp"], self.dir)
-        self.assertEqual(want_run.returncode, 0, program)
-        self.assertEqual(sorted(written), sorted(want), program)
-        for name in want:
-            self.assertTrue(written[name] == want[name], f"{program}: {name} differs")
-
     def test_pipe_converts_as_the_file(self):
         for program in PLANES:
             with self.subTest(program=program):
-                self.assert_converts_as_file(program, "/dev/stdin", self.data, self.input)
+                assert_converts_as(self, program, "/dev/stdin", self.data, self.input, self.dir)
 
     def test_long_pipe_converts_as_the_file(self):
         # Several megabytes, far beyond the first block a stream is read into.
@@ -492,7 +487,7 @@ class PipedInputTest(unittest.TestCase):
         large = os.path.join(self.dir, "large.bmp")
         source_picture().resize((1500, 1100), Image.BILINEAR).save(large, "BMP")
         self.assertGreater(os.path.getsize(large), 4 << 20)
-        self.assert_converts_as_file("tesvar", "/dev/stdin", read_file(large), large)
+        assert_converts_as(self, "tesvar", "/dev/stdin", read_file(large), large, self.dir)
 
     def test_fifo_converts_as_the_file(self):
         fifo = os.path.join(self.dir, "fifo.bmp")
@@ -505,7 +500,7 @@ class PipedInputTest(unittest.TestCase):
         writer = threading.Thread(target=feed)
         writer.start()
         try:
-            self.assert_converts_as_file("morvane", fifo, None, self.input)
+            assert_converts_as(self, "morvane", fifo, None, self.input, self.dir)
         finally:
             writer.join(timeout=60)
 
@@ -541,11 +536,7 @@ class ImageMagickPipeTest(unittest.TestCase):
             subprocess.run([CONVERT, png, "-type", "TrueColor", "BMP3:" + file_path], check=True)
             piped = subprocess.run([CONVERT, png, "-type", "TrueColor", "BMP3:-"], check=True,
                                    capture_output=True).stdout
-            run, written = run_in_fresh_dir("morvanex", ["/dev/stdin", "out.bmp"], tmp, piped)
-            self.assertEqual((run.returncode, run.stderr), (0, b""))
-            want_run, want = run_in_fresh_dir("morvanex", [file_path, "out.bmp"], tmp)
-            self.assertEqual(want_run.returncode, 0)
-            self.assertTrue(written == want, "the piped run wrote other files")
+            assert_converts_as(self, "morvanex", "/dev/stdin", piped, file_path, tmp)
 
 
 GROUPS = {
