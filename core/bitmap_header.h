@@ -13,12 +13,14 @@
 //   26     2     bi_planes
 //
 // A palette, when there is one, is a run of 4-byte entries (blue, green,
-// red, reserved) from byte 54 up to bf_off_bits.
+// red, reserved) up to bf_off_bits; it starts at byte 54, or after a larger
+// information header of bi_size bytes (see locate_palette).
 #pragma once
 
 #include <cstdint>
 
 constexpr int bitmap_header_bytes = 54;
+constexpr std::uint32_t file_header_bytes = 14;  // the information header follows
 constexpr std::uint16_t bitmap_magic = 0x4D42;  // "BM"
 constexpr std::uint32_t palette_offset = 54;
 

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "core/alloc_large_block.h"
 #include "core/bitmap_header.h"
@@ -13,26 +14,121 @@
 
 namespace {
 
+// A stream read to its end starts with this much room and doubles it.
+constexpr std::size_t first_stream_block = std::size_t{64} << 10;
+
+// The largest block whose byte count is still a std::int64_t and a size_t.
+constexpr std::uint64_t largest_block =
+    SIZE_MAX < INT64_MAX ? std::uint64_t{SIZE_MAX} : std::uint64_t{INT64_MAX};
+
+int report_too_small(const char* path, std::int64_t bytes) {
+  message_values values;
+  values.name = path;
+  values.first = bytes;
+  print_message(message_id::file_too_small, values);
+  return status::file_too_small;
+}
+
+int report_no_memory() {
+  print_message(message_id::load_no_memory);
+  return status::load_no_memory;
+}
+
+int report_read_error(const char* path) {
+  print_name_message(message_id::read_error, path);
+  return status::read_error;
+}
+
+// Pipes and sockets have no size to ask for: their bytes are known only
+// once they have been read to the end.
+bool size_is_unknown(const struct stat& info) {
+  return S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode);
+}
+
 // Reads size bytes in one item; anything short of that is a failure.
 int read_whole_file(std::FILE* file, const char* path, std::int64_t size,
                     std::uint8_t** block) {
   if (static_cast<std::uint64_t>(size) > SIZE_MAX) {
-    print_message(message_id::load_no_memory);
-    return status::load_no_memory;
+    return report_no_memory();
   }
   const auto bytes = static_cast<std::size_t>(size);
   std::uint8_t* data = alloc_large_block(bytes, false);
   if (data == nullptr) {
-    print_message(message_id::load_no_memory);
-    return status::load_no_memory;
+    return report_no_memory();
   }
   if (std::fread(data, bytes, 1, file) != 1) {
     std::free(data);
-    print_name_message(message_id::read_error, path);
-    return status::read_error;
+    return report_read_error(path);
   }
   *block = data;
   return status::ok;
+}
+
+// Moves the used bytes of *data into a block twice as large; false, with
+// *data unchanged, when no larger block can be had.
+bool grow_block(std::uint8_t** data, std::size_t used, std::size_t* capacity) {
+  if (*capacity > largest_block / 2) {
+    return false;
+  }
+  const std::size_t larger = *capacity * 2;
+  std::uint8_t* bigger = alloc_large_block(larger, false);
+  if (bigger == nullptr) {
+    return false;
+  }
+  std::memcpy(bigger, *data, used);
+  std::free(*data);
+  *data = bigger;
+  *capacity = larger;
+  return true;
+}
+
+// Reads a stream of unknown length to its end into one growing block; the
+// block handed out may be larger than *size.
+int read_stream_to_end(std::FILE* file, const char* path, std::uint8_t** block,
+                       std::int64_t* size) {
+  std::size_t capacity = first_stream_block;
+  std::uint8_t* data = alloc_large_block(capacity, false);
+  if (data == nullptr) {
+    return report_no_memory();
+  }
+  std::size_t used = 0;
+  for (;;) {
+    if (used == capacity && !grow_block(&data, used, &capacity)) {
+      std::free(data);
+      return report_no_memory();
+    }
+    const std::size_t wanted = capacity - used;
+    const std::size_t got = std::fread(data + used, 1, wanted, file);
+    used += got;
+    if (got < wanted) {
+      break;  // the end of the stream, or an error
+    }
+  }
+  if (std::ferror(file) != 0) {
+    std::free(data);
+    return report_read_error(path);
+  }
+  const auto bytes = static_cast<std::int64_t>(used);
+  if (bytes <= bitmap_header_bytes) {
+    std::free(data);
+    return report_too_small(path, bytes);
+  }
+  *block = data;
+  *size = bytes;
+  return status::ok;
+}
+
+// Reads a file whose size the system knows in one read of that size.
+int read_sized_file(std::FILE* file, const char* path, std::int64_t file_size,
+                    std::uint8_t** block, std::int64_t* size) {
+  if (file_size <= bitmap_header_bytes) {
+    return report_too_small(path, file_size);
+  }
+  const int result = read_whole_file(file, path, file_size, block);
+  if (result == status::ok) {
+    *size = file_size;
+  }
+  return result;
 }
 
 // The file the last load opened, so that no output the program names itself
@@ -70,19 +166,9 @@ int load_bitmap_file(const char* path, std::uint8_t** block, std::int64_t* size)
     print_name_message(message_id::stat_error, path);
     return status::stat_error;
   }
-  const std::int64_t file_size = info.st_size;
-  if (file_size <= bitmap_header_bytes) {
-    std::fclose(file);
-    message_values values;
-    values.name = path;
-    values.first = file_size;
-    print_message(message_id::file_too_small, values);
-    return status::file_too_small;
-  }
-  const int result = read_whole_file(file, path, file_size, block);
+  const int result = size_is_unknown(info)
+                         ? read_stream_to_end(file, path, block, size)
+                         : read_sized_file(file, path, info.st_size, block, size);
   std::fclose(file);
-  if (result == status::ok) {
-    *size = file_size;
-  }
   return result;
 }

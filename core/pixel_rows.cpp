@@ -1,37 +1,68 @@
 #include "core/pixel_rows.h"
 
-bool is_supported_depth(std::uint16_t bit_count) {
-  return bit_count == 1 || bit_count == 8 || bit_count == 24 || bit_count == 32;
+namespace {
+
+// Information headers that a palette of 4-byte entries follows directly:
+// the 40-byte one with colour masks (52 and 56 bytes) and the two larger
+// versions (108 and 124 bytes). The 40-byte header itself ends at byte 54.
+bool palette_follows_header(std::uint32_t info_size) {
+  return info_size == 52 || info_size == 56 || info_size == 108 || info_size == 124;
 }
 
-std::uint64_t row_pixel_bytes(std::uint16_t bit_count, std::int32_t width) {
-  const auto w = static_cast<std::uint64_t>(width);
-  if (bit_count == 1) {
-    return (w + 7) / 8;
+palette_location locate_indexed_palette(const bitmap_header& header) {
+  const std::uint64_t offset = header.bf_off_bits;
+  const std::uint64_t header_end = std::uint64_t{file_header_bytes} + header.bi_size;
+  if (palette_follows_header(header.bi_size) && header_end <= offset) {
+    return {header_end, static_cast<std::uint32_t>((offset - header_end) / 4)};
   }
-  return w * (bit_count / 8u);
+  if (offset < palette_offset) {
+    return {palette_offset, 0};
+  }
+  return {palette_offset, static_cast<std::uint32_t>((offset - palette_offset) / 4)};
 }
 
-std::uint64_t row_stride(std::uint16_t bit_count, std::int32_t width) {
-  return (row_pixel_bytes(bit_count, width) + 3) & ~std::uint64_t{3};
+}  // namespace
+
+bool is_supported_depth(std::uint16_t bit_count) {
+  return find_depth_format(bit_count) != nullptr;
+}
+
+std::uint64_t row_pixel_bytes(const depth_format& format, std::int32_t width) {
+  // width < 2^31 and bits < 2^16, so the product fits.
+  return (static_cast<std::uint64_t>(width) * format.bits + 7) / 8;
+}
+
+std::uint64_t row_stride(const depth_format& format, std::int32_t width) {
+  return (row_pixel_bytes(format, width) + 3) & ~std::uint64_t{3};
+}
+
+palette_location locate_palette(const bitmap_header& header) {
+  const depth_format* format = find_depth_format(header.bi_bit_count);
+  if (format == nullptr || format->palette == palette_use::none) {
+    return {palette_offset, 0};
+  }
+  if (format->palette == palette_use::two_entries) {
+    return {palette_offset, 2};
+  }
+  return locate_indexed_palette(header);
 }
 
 bool pixel_rows_fit(const bitmap_header& header, std::uint64_t size) {
+  const depth_format* format = find_depth_format(header.bi_bit_count);
   const std::uint64_t rows = header_rows(header);
-  if (!is_supported_depth(header.bi_bit_count) || header.bi_width <= 0 || rows == 0) {
+  if (format == nullptr || header.bi_width <= 0 || rows == 0) {
     return true;
   }
   // The last row ends at bf_off_bits + (rows - 1) * stride + row bytes; every
   // step subtracts from what is known to remain, so nothing can wrap.
   const std::uint64_t offset = header.bf_off_bits;
-  const std::uint64_t read_per_row = row_pixel_bytes(header.bi_bit_count, header.bi_width);
-  const std::uint64_t stride = row_stride(header.bi_bit_count, header.bi_width);
+  const std::uint64_t read_per_row = row_pixel_bytes(*format, header.bi_width);
+  const std::uint64_t stride = row_stride(*format, header.bi_width);
   if (offset > size || read_per_row > size - offset) {
     return false;
   }
-  // A 1-bit file reads both palette entries whatever its offset says; an
-  // 8-bit one only entries below bf_off_bits.
-  if (header.bi_bit_count == 1 && size < palette_offset + 8) {
+  const palette_location palette = locate_palette(header);
+  if (palette.offset > size || palette.count > (size - palette.offset) / 4) {
     return false;
   }
   if (rows == 1) {
@@ -39,11 +70,4 @@ bool pixel_rows_fit(const bitmap_header& header, std::uint64_t size) {
   }
   const std::uint64_t room = size - offset - read_per_row;
   return stride <= room / (rows - 1);
-}
-
-std::uint32_t palette_entry_count(const bitmap_header& header) {
-  if (header.bf_off_bits < palette_offset) {
-    return 0;
-  }
-  return (header.bf_off_bits - palette_offset) / 4;
 }

@@ -1,26 +1,36 @@
-// Where the pixel rows of a loaded bitmap lie and how many bytes of each
-// row the unpacker reads. Rows are stored padded to a multiple of 4 bytes.
+// Where the pixel rows and the palette of a loaded bitmap lie and how many
+// bytes of each row the unpacker reads. Rows are stored padded to a
+// multiple of 4 bytes.
 #pragma once
 
 #include <cstdint>
 
 #include "core/bitmap_header.h"
+#include "core/depth_formats.h"
 
-// True for the depths the unpacker handles: 1, 8, 24 and 32 bits per pixel.
+// True for the depths the unpacker handles: those of the depth table.
 bool is_supported_depth(std::uint16_t bit_count);
 
-// Bytes of pixel data in one stored row (padding not counted); width > 0
-// and a supported depth.
-std::uint64_t row_pixel_bytes(std::uint16_t bit_count, std::int32_t width);
+// Bytes of pixel data in one stored row (padding not counted); width > 0.
+std::uint64_t row_pixel_bytes(const depth_format& format, std::int32_t width);
 
 // Length of one stored row: row_pixel_bytes rounded up to a multiple of 4.
-std::uint64_t row_stride(std::uint16_t bit_count, std::int32_t width);
+std::uint64_t row_stride(const depth_format& format, std::int32_t width);
+
+// The palette the unpacker reads: count entries of 4 bytes from byte offset.
+struct palette_location {
+  std::uint64_t offset;
+  std::uint32_t count;
+};
+
+// An indexed palette runs from the end of the information header up to the
+// pixel rows when the header is one of the sizes whose palette follows it
+// (52, 56, 108 or 124 bytes) and ends at or before the rows; otherwise from
+// byte 54, with no entries when the rows start before byte 54. A two-entry
+// palette is always the 8 bytes at byte 54; other depths have none.
+palette_location locate_palette(const bitmap_header& header);
 
 // True when every byte the unpacker will read, rows and palette alike,
 // lies inside a block of size bytes. A header whose unpacking reads
 // nothing (unsupported depth, width <= 0 or no rows) always fits.
 bool pixel_rows_fit(const bitmap_header& header, std::uint64_t size);
-
-// Palette entries an 8-bit file carries: (bf_off_bits - 54) / 4, or none
-// when the pixel rows start before byte 54.
-std::uint32_t palette_entry_count(const bitmap_header& header);

@@ -1,6 +1,7 @@
 // Writes the fuzzers' seed corpus into the directory given as the only
 // argument: small valid files of every depth and row order, odd widths,
-// palettes of 0, 2 and 256 entries, and headers on the edges of the rules.
+// palettes of 0, 2 and 256 entries, palettes after larger information
+// headers, and headers on the edges of the rules.
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -94,6 +95,13 @@ std::vector<seed> edge_seeds() {
   test_bitmap odd_palette = picture(4, 2, 8, 2);
   odd_palette.off_bits = 54 + 2 * 4 - 2;
   seeds.push_back({"8bit_palette_not_whole", odd_palette});
+  for (const std::uint32_t info_size : {108u, 124u}) {
+    // The palette follows the larger information header.
+    test_bitmap larger_header = picture(5, 2, 8, 16);
+    larger_header.info_size = info_size;
+    larger_header.palette.insert(larger_header.palette.begin(), info_size - 40, 0x5A);
+    seeds.push_back({"8bit_header_" + std::to_string(info_size), larger_header});
+  }
   test_bitmap four_entries = picture(8, 1, 1, 4);
   seeds.push_back({"1bit_four_entries", four_entries});
   test_bitmap bit_fields = picture(2, 2, 32, 0);

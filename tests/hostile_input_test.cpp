@@ -177,7 +177,7 @@ struct header_field {
 const header_field header_fields[] = {
     {"bfType", 0, 2, true},          {"bfSize", 2, 4, false},
     {"bfReserved1", 6, 2, true},     {"bfReserved2", 8, 2, true},
-    {"bfOffBits", 10, 4, true},      {"biSize", 14, 4, false},
+    {"bfOffBits", 10, 4, true},      {"biSize", 14, 4, true},  // 8-bit palettes follow it
     {"biWidth", 18, 4, true},        {"biHeight", 22, 4, true},
     {"biPlanes", 26, 2, true},       {"biBitCount", 28, 2, true},
     {"biCompression", 30, 4, true},  {"biSizeImage", 34, 4, true},
@@ -220,6 +220,15 @@ test_bitmap eight_bit_with_offset(std::int64_t off_bits) {
   return b;
 }
 
+// The 8-bit file with a larger information header in front of its palette.
+test_bitmap eight_bit_after_header(std::uint32_t info_size, std::int64_t off_bits) {
+  test_bitmap b = valid_files()[2].bitmap;
+  b.info_size = info_size;
+  b.palette.insert(b.palette.begin(), info_size - 40, 0x5A);
+  b.off_bits = off_bits;
+  return b;
+}
+
 TEST_F(HostileInput, PalettesAndPixelOffsetsOutsideTheFile) {
   const test_bitmap one_bit = valid_files()[0].bitmap;
   test_bitmap one_bit_cut_palette = one_bit;
@@ -237,6 +246,10 @@ TEST_F(HostileInput, PalettesAndPixelOffsetsOutsideTheFile) {
       {"8-bit, pixels at byte 0 (palette not whole entries)", eight_bit_with_offset(0), 7},
       {"8-bit, palette of 1000 entries past the end", palette_past_end, 4},
       {"8-bit, pixels at 4294967294", eight_bit_with_offset(4294967294), 4},
+      {"8-bit, palette after a 124-byte header", eight_bit_after_header(124, -1), 0},
+      {"8-bit, 108-byte header, pixels past the end", eight_bit_after_header(108, 122 + 4000), 4},
+      {"8-bit, 124-byte header, pixels at 4294967294",
+       eight_bit_after_header(124, 4294967294), 4},
       {"1-bit, second palette entry cut off", one_bit_cut_palette, 4},
       {"24-bit, pixels at byte 50", [] {
          test_bitmap b = valid_files()[4].bitmap;

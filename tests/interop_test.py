@@ -1,22 +1,27 @@
-"""The four programs next to real image tools: files that Pillow and
-ImageMagick write go in, and the files the programs write are read back by
-them.
+"""The four programs next to real image tools: files that Pillow,
+ImageMagick and GraphicsMagick write go in, also through pipes, and the
+files the programs write are read back by them.
 
     interop_test.py BIN_DIR GROUP [unittest options]
 
 GROUP is "reference" (checks the reference conversion itself; needs
-nothing), "pillow" (needs Pillow) or "imagemagick" (needs Pillow and
-ImageMagick). A group whose tools are missing exits with status 77, which
-CTest reports as skipped.
+nothing), "pillow" (needs Pillow), "imagemagick" (needs Pillow and
+ImageMagick) or "graphicsmagick" (needs Pillow and GraphicsMagick). A group
+whose tools are missing exits with status 77, which CTest reports as
+skipped.
 
-Expected pixels always come from colour_reference, applied to the pixels
-that Pillow decodes from the input, never from the programs.
+Expected pixels come from colour_reference, applied to the pixels that
+Pillow decodes from the input. Inputs that differ only in how they carry
+the picture (a larger header, a pipe) are compared instead with a run on
+the plain 24-bit file, a case the reference checks.
 """
 
 import os
+import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -28,6 +33,7 @@ SKIP = 77
 # named convert earlier on PATH is never picked up.
 CONVERT = "/usr/bin/convert"
 IDENTIFY = "/usr/bin/identify"
+GM = "/usr/bin/gm"
 
 BIN_DIR = ""
 
@@ -57,9 +63,33 @@ def have_imagemagick():
     return os.access(CONVERT, os.X_OK) and os.access(IDENTIFY, os.X_OK)
 
 
-def run_program(name, args, cwd):
+def have_graphicsmagick():
+    return os.access(GM, os.X_OK)
+
+
+def run_program(name, args, cwd, stdin_bytes=None):
     return subprocess.run([os.path.join(BIN_DIR, name)] + args, cwd=cwd,
-                          capture_output=True, timeout=60)
+                          input=stdin_bytes, capture_output=True, timeout=60)
+
+
+def run_in_fresh_dir(program, args, parent, stdin_bytes=None):
+    """(run, {file name: bytes} of every file the run wrote) for a run in a
+    new directory under parent."""
+    work = tempfile.mkdtemp(dir=parent)
+    run = run_program(program, args, work, stdin_bytes)
+    return run, {name: read_file(os.path.join(work, name)) for name in os.listdir(work)}
+
+
+def assert_converts_as(test, program, source, stdin_bytes, reference, parent):
+    """program run on source (fed stdin_bytes) succeeds silently and writes
+    the same files, byte for byte, as when run on the file reference."""
+    run, written = run_in_fresh_dir(program, [source, "out.bmp"], parent, stdin_bytes)
+    test.assertEqual((run.returncode, run.stderr), (0, b""), program)
+    reference_run, wanted = run_in_fresh_dir(program, [reference, "out.bmp"], parent)
+    test.assertEqual(reference_run.returncode, 0, program)
+    test.assertEqual(sorted(written), sorted(wanted), program)
+    for name in wanted:
+        test.assertTrue(written[name] == wanted[name], f"{program}: {name} differs")
 
 
 def source_picture():
@@ -330,26 +360,196 @@ class RefusedFilesTest(unittest.TestCase):
                     self.assertEqual((run.returncode, run.stderr), (status, message), program)
                     self.assertEqual(sorted(os.listdir(self.dir)), ["in.bmp", "source.png"])
 
-    def test_eight_bit_file_with_larger_header_loses_its_colours(self):
-        # The palette is always read from byte 54, so an 8-bit file with a
-        # 124-byte information header is taken but its colours are wrong
-        # (the README warns about it and says to write BMP3: instead).
-        path = os.path.join(self.dir, "in.bmp")
-        subprocess.run([CONVERT, "source.png", "-colors", "200", "-type", "Palette",
-                        "-compress", "None", "BMP:in.bmp"], cwd=self.dir, check=True)
-        self.assertEqual(ref.read_header(read_file(path))["info_size"], 124)
-        run = run_program("tesvar", ["in.bmp", "out.bmp"], self.dir)
-        self.assertEqual(run.returncode, 0)
-        pixels, _ = ref.read_result_pixels(read_file(os.path.join(self.dir, "out.bmp")))
-        rgb, _ = decoded_rgb(path)
-        self.assertNotEqual(pixels, [yuv(c) for c in rgb])
+
+class LargerHeaderPalettes:
+    """8-bit files whose palette follows an information header larger than
+    40 bytes convert exactly as the same picture written with 24 bits per
+    pixel and the 40-byte header."""
+
+    # (case name, information header size the file must have)
+    cases = []
+
+    def write_case(self, name, png_path, bmp_path):
+        raise NotImplementedError
+
+    def write_true_colour(self, bmp_path, out_path):
+        raise NotImplementedError
+
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.dir = self.tmp.name
+        self.png = os.path.join(self.dir, "source.png")
+        source_picture().save(self.png)
+
+    def tearDown(self):
+        self.tmp.cleanup()
+
+    def test_converts_as_the_true_colour_file(self):
+        for name, info_size in self.cases:
+            with self.subTest(case=name):
+                path = os.path.join(self.dir, name + ".bmp")
+                self.write_case(name, self.png, path)
+                h = ref.read_header(read_file(path))
+                self.assertEqual((h["info_size"], h["bit_count"], h["compression"]),
+                                 (info_size, 8, 0))
+                true_colour = os.path.join(self.dir, name + "_24.bmp")
+                self.write_true_colour(path, true_colour)
+                h = ref.read_header(read_file(true_colour))
+                self.assertEqual((h["info_size"], h["bit_count"], h["off_bits"]), (40, 24, 54))
+                for program in ("tesvar", "morvanex"):
+                    assert_converts_as(self, program, path, None, true_colour, self.dir)
+
+
+def with_larger_header(data, info_size):
+    """A 40-byte-header file rewritten with an information header of
+    info_size bytes, the palette and pixels moved up behind it. The added
+    header bytes are non-zero, as a colour space block would be, so that a
+    palette read from byte 54 shows."""
+    extra = info_size - 40
+    out = bytearray(data[:54]) + bytes(range(1, extra + 1)) + data[54:]
+    (off_bits,) = struct.unpack_from("<I", data, 10)
+    struct.pack_into("<I", out, 2, len(out))
+    struct.pack_into("<I", out, 10, off_bits + extra)
+    struct.pack_into("<I", out, 14, info_size)
+    return bytes(out)
+
+
+class BuiltLargerHeaderPalettesTest(LargerHeaderPalettes, unittest.TestCase):
+    cases = [("header_108", 108), ("header_124", 124)]
+
+    def write_case(self, name, png_path, bmp_path):
+        from PIL import Image
+        plain = bmp_path + ".plain.bmp"
+        with Image.open(png_path) as picture:
+            picture.convert("RGB").convert("P", palette=Image.ADAPTIVE, colors=256).save(plain)
+        write_file(bmp_path, with_larger_header(read_file(plain), dict(self.cases)[name]))
+
+    def write_true_colour(self, bmp_path, out_path):
+        from PIL import Image
+        with Image.open(bmp_path) as picture:
+            picture.convert("RGB").save(out_path, "BMP")
+
+
+class ImageMagickLargerHeaderPalettesTest(LargerHeaderPalettes, unittest.TestCase):
+    cases = [("plain_bmp", 124)]
+
+    def write_case(self, name, png_path, bmp_path):
+        subprocess.run([CONVERT, png_path, "-colors", "200", "-compress", "None",
+                        "BMP:" + bmp_path], check=True, capture_output=True)
+
+    def write_true_colour(self, bmp_path, out_path):
+        subprocess.run([CONVERT, bmp_path, "-type", "TrueColor", "BMP3:" + out_path],
+                       check=True, capture_output=True)
+
+
+class GraphicsMagickLargerHeaderPalettesTest(LargerHeaderPalettes, unittest.TestCase):
+    # GraphicsMagick's default writer picks the header from the colour
+    # information of its input: a gamma gives 108 bytes, sRGB 124.
+    cases = [("gamma", 108), ("srgb", 124)]
+    chunks = {"gamma": (b"gAMA", struct.pack(">I", 45455)), "srgb": (b"sRGB", b"\x00")}
+
+    def write_case(self, name, png_path, bmp_path):
+        from PIL import Image, PngImagePlugin
+        tagged = bmp_path + ".png"
+        info = PngImagePlugin.PngInfo()
+        info.add(*self.chunks[name])
+        with Image.open(png_path) as picture:
+            picture.save(tagged, pnginfo=info)
+        subprocess.run([GM, "convert", tagged, "-colors", "100", "-compress", "None", bmp_path],
+                       check=True, capture_output=True)
+
+    def write_true_colour(self, bmp_path, out_path):
+        subprocess.run([GM, "convert", bmp_path, "-type", "TrueColor", "BMP3:" + out_path],
+                       check=True, capture_output=True)
+
+
+class PipedInputTest(unittest.TestCase):
+    """A pipe or FIFO as the input is read to its end and converts as the
+    same bytes in a file do; what it cannot give is refused as a file of
+    that many bytes would be."""
+
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.dir = self.tmp.name
+        self.input = os.path.join(self.dir, "input.bmp")
+        source_picture().save(self.input, "BMP")
+        self.data = read_file(self.input)
+
+    def tearDown(self):
+        self.tmp.cleanup()
+
+    def test_pipe_converts_as_the_file(self):
+        for program in PLANES:
+            with self.subTest(program=program):
+                assert_converts_as(self, program, "/dev/stdin", self.data, self.input, self.dir)
+
+    def test_long_pipe_converts_as_the_file(self):
+        # Several megabytes, far beyond the first block a stream is read into.
+        from PIL import Image
+        large = os.path.join(self.dir, "large.bmp")
+        source_picture().resize((1500, 1100), Image.BILINEAR).save(large, "BMP")
+        self.assertGreater(os.path.getsize(large), 4 << 20)
+        assert_converts_as(self, "tesvar", "/dev/stdin", read_file(large), large, self.dir)
+
+    def test_fifo_converts_as_the_file(self):
+        fifo = os.path.join(self.dir, "fifo.bmp")
+        os.mkfifo(fifo)
+
+        def feed():
+            with open(fifo, "wb") as f:
+                f.write(self.data)
+
+        writer = threading.Thread(target=feed)
+        writer.start()
+        try:
+            assert_converts_as(self, "morvane", fifo, None, self.input, self.dir)
+        finally:
+            writer.join(timeout=60)
+
+    def test_short_streams_are_refused_with_their_length(self):
+        # (what, input path, bytes on stdin, status, message)
+        cases = [
+            ("empty pipe", "/dev/stdin", b"", 13,
+             b"'/dev/stdin' file size erro. too small(0 Byte)\n"),
+            ("30-byte pipe", "/dev/stdin", self.data[:30], 13,
+             b"'/dev/stdin' file size erro. too small(30 Byte)\n"),
+            ("54-byte pipe", "/dev/stdin", self.data[:54], 13,
+             b"'/dev/stdin' file size erro. too small(54 Byte)\n"),
+            # One byte more passes the loader; the rows are missing.
+            ("55-byte pipe", "/dev/stdin", self.data[:55], 4, b""),
+            # A character device keeps its size of 0 and is never read.
+            ("endless device", "/dev/zero", None, 13,
+             b"'/dev/zero' file size erro. too small(0 Byte)\n"),
+        ]
+        for what, path, stdin_bytes, status, message in cases:
+            with self.subTest(case=what):
+                run, written = run_in_fresh_dir("tesvarex", [path, "out.bmp"], self.dir,
+                                                stdin_bytes)
+                self.assertEqual((run.returncode, run.stderr), (status, message))
+                self.assertEqual(written, {})
+
+
+class ImageMagickPipeTest(unittest.TestCase):
+    def test_writer_piped_into_a_program(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            png = os.path.join(tmp, "source.png")
+            source_picture().save(png)
+            file_path = os.path.join(tmp, "in.bmp")
+            subprocess.run([CONVERT, png, "-type", "TrueColor", "BMP3:" + file_path], check=True)
+            piped = subprocess.run([CONVERT, png, "-type", "TrueColor", "BMP3:-"], check=True,
+                                   capture_output=True).stdout
+            assert_converts_as(self, "morvanex", "/dev/stdin", piped, file_path, tmp)
 
 
 GROUPS = {
     "reference": ([ReferenceTest], []),
-    "pillow": ([PillowInputsTest, PillowReadsOutputsTest], [have_pillow]),
-    "imagemagick": ([ImageMagickInputsTest, ImageMagickReadsOutputsTest, RefusedFilesTest],
+    "pillow": ([PillowInputsTest, PillowReadsOutputsTest, BuiltLargerHeaderPalettesTest,
+                PipedInputTest], [have_pillow]),
+    "imagemagick": ([ImageMagickInputsTest, ImageMagickReadsOutputsTest, RefusedFilesTest,
+                     ImageMagickLargerHeaderPalettesTest, ImageMagickPipeTest],
                     [have_pillow, have_imagemagick]),
+    "graphicsmagick": ([GraphicsMagickLargerHeaderPalettesTest],
+                       [have_pillow, have_graphicsmagick]),
 }
 
 

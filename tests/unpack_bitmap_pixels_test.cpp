@@ -85,6 +85,45 @@ TEST(UnpackBitmapPixels, EightBitLooksUpThePalette) {
                                  20, 21, 22, 23}));
 }
 
+TEST(UnpackBitmapPixels, EightBitPaletteFollowsALargerInformationHeader) {
+  // Between byte 54 and the three real entries lie gap bytes: the rest of a
+  // larger information header, or whatever the file holds there. Each gap
+  // byte is 0x80 + its distance from byte 54, so an entry read from the
+  // wrong place shows.
+  struct header_case {
+    std::uint32_t info_size;
+    std::size_t gap;
+    std::size_t want_start;  // first palette byte, counted from byte 54
+    std::uint32_t want_count;
+  };
+  const header_case cases[] = {
+      {40, 0, 0, 3},     {52, 12, 12, 3},   {56, 16, 16, 3},  {108, 68, 68, 3},
+      {124, 84, 84, 3},  {124, 0, 0, 3},    {124, 68, 0, 20},  // rows before the header's end
+      {100, 48, 0, 15},  {64, 12, 0, 6},    {16, 0, 0, 3},     // sizes without a palette rule
+  };
+  const bytes entries = palette_of({{10, 11, 12, 13}, {20, 21, 22, 23}, {30, 31, 32, 33}});
+  for (const header_case& c : cases) {
+    test_bitmap b;
+    b.info_size = c.info_size;
+    b.width = 5;
+    b.height = 1;
+    b.bit_count = 8;
+    for (std::size_t i = 0; i < c.gap; ++i) {
+      b.palette.push_back(static_cast<std::uint8_t>(0x80 + i));
+    }
+    b.palette.insert(b.palette.end(), entries.begin(), entries.end());
+    b.pixels = pad_rows({{2, 0, 20, 255, 1}});
+    bytes want;
+    for (const std::size_t index : {2u, 0u, 20u, 255u, 1u}) {
+      for (std::size_t k = 0; k < 4; ++k) {
+        want.push_back(index < c.want_count ? b.palette[c.want_start + 4 * index + k]
+                                            : std::uint8_t{0});
+      }
+    }
+    EXPECT_EQ(unpack_ok(b), want) << "header of " << c.info_size << " bytes, gap " << c.gap;
+  }
+}
+
 TEST(UnpackBitmapPixels, EightBitWithoutPaletteGivesZeros) {
   for (std::int64_t offset : {54, 50, 2}) {
     test_bitmap b;

@@ -1,0 +1,27 @@
+// The pixel depths the programs read, in one table that every part of the
+// core asks: whether a depth is supported, how long its stored rows are,
+// whether they lie inside the file, how they are unpacked and which palette
+// they use. Adding a depth means adding one row to the table.
+//
+// A stored row of width pixels holds (width * bits + 7) / 8 bytes of pixels,
+// padded to a multiple of 4 bytes.
+#pragma once
+
+#include <cstdint>
+
+#include "core/unpack_rows.h"
+
+enum class palette_use {
+  none,         // the pixels hold their colours
+  indexed,      // each pixel indexes the entries up to the pixel rows
+  two_entries,  // each pixel picks entry 0 or 1 at byte 54
+};
+
+struct depth_format {
+  std::uint16_t bits;
+  row_unpacker unpack_row;
+  palette_use palette;
+};
+
+// The table's entry for bit_count, or null for a depth the programs refuse.
+const depth_format* find_depth_format(std::uint16_t bit_count);
