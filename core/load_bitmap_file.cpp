@@ -12,8 +12,7 @@
 namespace {
 
 // Reads size bytes in one item; anything short of that is a failure.
-int read_whole_file(std::FILE* file, const char* path, std::int64_t size,
-                    std::uint8_t** block) {
+int read_whole_file(std::FILE* file, const char* path, std::int64_t size, std::uint8_t** block) {
   if (static_cast<std::uint64_t>(size) > SIZE_MAX) {
     std::fputs("Couldn't allocate memory.\n", stderr);
     return status::load_no_memory;

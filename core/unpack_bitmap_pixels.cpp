@@ -68,11 +68,16 @@ using row_unpacker = void (*)(const palette_view&, const std::uint8_t*, std::uin
 
 row_unpacker row_unpacker_for(std::uint16_t bit_count) {
   switch (bit_count) {
-    case 32: return unpack_row_32;
-    case 24: return unpack_row_24;
-    case 8: return unpack_row_8;
-    case 1: return unpack_row_1;
-    default: return nullptr;
+    case 32:
+      return unpack_row_32;
+    case 24:
+      return unpack_row_24;
+    case 8:
+      return unpack_row_8;
+    case 1:
+      return unpack_row_1;
+    default:
+      return nullptr;
   }
 }
 

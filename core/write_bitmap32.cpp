@@ -13,9 +13,7 @@ std::uint64_t magnitude(std::int64_t value) {
   return value < 0 ? 0u - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
 }
 
-bool fits_header_field(std::int64_t value) {
-  return value >= INT32_MIN && value <= INT32_MAX;
-}
+bool fits_header_field(std::int64_t value) { return value >= INT32_MIN && value <= INT32_MAX; }
 
 int report_write_error(const char* path) {
   std::fprintf(stderr, "File '%s' write error.\n", path);
@@ -65,8 +63,7 @@ int write_bitmap32(const char* path, const std::uint8_t* pixels, std::int64_t wi
     return report_write_error(path);
   }
   std::uint8_t header[bitmap_header_bytes];
-  make_bitmap32_header(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height),
-                       header);
+  make_bitmap32_header(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height), header);
   std::FILE* file = std::fopen(path, "wb");
   if (file == nullptr) {
     std::fprintf(stderr, "File '%s' cannot create.\n", path);

@@ -596,8 +596,7 @@ TEST(ProgramMemory, FileTooLargeToLoad) {
   ASSERT_EQ(truncate(path.c_str(), 1ll << 30), 0);  // sparse: takes no disk space
   run_options capped;
   capped.address_space_limit = 256ull << 20;
-  expect_status(run(tesvar, dir, {"in.bmp", "out.bmp"}, capped), 14,
-                "Couldn't allocate memory.\n");
+  expect_status(run(tesvar, dir, {"in.bmp", "out.bmp"}, capped), 14, "Couldn't allocate memory.\n");
   EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.bmp"});
 }
 

@@ -8,8 +8,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <csignal>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>

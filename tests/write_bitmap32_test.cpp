@@ -24,10 +24,13 @@ TEST_F(WriteBitmap32, ThreeByTwoImage) {
   for (std::size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<std::uint8_t>(100 + i);
   const std::string path = dir_ + "/out.bmp";
   ASSERT_EQ(write_bitmap32(path.c_str(), pixels.data(), 3, 2), 0);
+  // One group of bytes per header field.
+  // clang-format off
   const bytes want_header = {
       'B', 'M', 78, 0, 0, 0,  0, 0, 0, 0,  54, 0, 0, 0,   // file header
       40, 0, 0, 0,  3, 0, 0, 0,  2, 0, 0, 0,  1, 0,  32, 0,
       0, 0, 0, 0,  24, 0, 0, 0,  0, 0, 0, 0,  0, 0, 0, 0,  0, 0, 0, 0,  0, 0, 0, 0};
+  // clang-format on
   ASSERT_EQ(want_header.size(), 54u);
   bytes want = want_header;
   want.insert(want.end(), pixels.begin(), pixels.end());
