@@ -86,8 +86,7 @@ std::vector<std::uint8_t> sample_bitmap() {
   file[28] = 24;  // bits per pixel
   put_u32le(file, 34, static_cast<std::uint32_t>(pixel_bytes));
   for (int y = 0; y < sample_height; ++y) {
-    const std::size_t row =
-        header_bytes + stride * static_cast<std::size_t>(sample_height - 1 - y);
+    const std::size_t row = header_bytes + stride * static_cast<std::size_t>(sample_height - 1 - y);
     for (int x = 0; x < sample_width; ++x) {
       const rgb colour = sample_colour(x, y);
       const std::size_t at = row + 3 * static_cast<std::size_t>(x);
