@@ -72,8 +72,8 @@ std::size_t stride_of(std::uint32_t width, std::uint32_t bits) {
 }
 
 // The plainest unpacking of each depth into 4-byte pixels.
-void unpack(const std::uint8_t* block, std::uint32_t offset, std::uint32_t bits,
-            std::uint8_t* out, std::uint32_t width, std::uint32_t rows) {
+void unpack(const std::uint8_t* block, std::uint32_t offset, std::uint32_t bits, std::uint8_t* out,
+            std::uint32_t width, std::uint32_t rows) {
   const std::size_t stride = stride_of(width, bits);
   for (std::uint32_t r = 0; r < rows; ++r) {
     const std::uint8_t* p = block + offset + r * stride;

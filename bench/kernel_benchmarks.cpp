@@ -63,8 +63,8 @@ void put_u32(bytes& file, std::size_t at, std::uint32_t value) {
 // 8 bits, whose pixel bytes are taken from the photo-like image.
 bytes bitmap_file(int depth) {
   const std::uint32_t palette_bytes = depth == 8 ? 1024 : depth == 1 ? 8 : 0;
-  const std::size_t row_bytes =
-      depth == 1 ? static_cast<std::size_t>(width + 7) / 8 : static_cast<std::size_t>(width * depth / 8);
+  const std::size_t row_bytes = depth == 1 ? static_cast<std::size_t>(width + 7) / 8
+                                           : static_cast<std::size_t>(width * depth / 8);
   const std::size_t stride = (row_bytes + 3) & ~std::size_t{3};
   bytes file(54 + palette_bytes + stride * static_cast<std::size_t>(rows), 0);
   file[0] = 'B';
@@ -101,7 +101,8 @@ void unpack(benchmark::State& state) {
   }
   count_pixels(state);
 }
-BENCHMARK(unpack)->ArgName("depth")->Arg(1)->Arg(8)->Arg(24)->Arg(32)->Unit(benchmark::kMillisecond);
+BENCHMARK(unpack)->ArgName("depth")->Arg(1)->Arg(8)->Arg(24)->Arg(32)->Unit(
+    benchmark::kMillisecond);
 
 template <int (*convert)(std::uint8_t*, std::uint8_t*, std::int64_t, std::int64_t)>
 void conversion(benchmark::State& state) {

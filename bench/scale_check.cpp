@@ -93,8 +93,8 @@ bool check_output(const std::string& path, std::int32_t width, std::int32_t heig
     return false;
   }
   const bitmap_header h = read_bitmap_header(header);
-  const std::uint64_t pixel_bytes = std::uint64_t{4} * static_cast<std::uint64_t>(width) *
-                                    static_cast<std::uint64_t>(height);
+  const std::uint64_t pixel_bytes =
+      std::uint64_t{4} * static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
   const std::uint64_t size_field = pixel_bytes + 54 < (std::uint64_t{1} << 32) ? pixel_bytes : 0;
   if (h.bi_width != width || h.bi_height != height || h.bi_bit_count != 32 ||
       h.bi_size_image != size_field || h.bf_size != (size_field == 0 ? 0 : size_field + 54)) {

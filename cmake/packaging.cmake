@@ -1,31 +1,66 @@
 # Installation layout and the Debian package.
 #
-#   cmake --install build --prefix /some/where   -> bin/, share/man/man1/
+#   cmake --install build --prefix /some/where   -> bin/, share/man/man1/, share/doc/
 #   (cd build && cpack -G DEB)                    -> colour-converters_*.deb
 include(GNUInstallDirs)
+
+set(CONVERTERS_PACKAGE_CONTACT "colour converters maintainers <colour-converters@example.org>"
+    CACHE STRING "Maintainer field of the Debian package and its changelog")
+# Upstream version, then the revision of the Debian packaging.
+set(CONVERTERS_DEB_VERSION "${PROJECT_VERSION}-1")
+set(converters_doc_dir ${CMAKE_INSTALL_DATAROOTDIR}/doc/colour-converters)
 
 install(TARGETS tesvar morvane tesvarex morvanex
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
-# One page describes all four programs; the other names are symbolic links
-# to it, installed as links.
-install(FILES
-          ${PROJECT_SOURCE_DIR}/man/man1/tesvar.1
-          ${PROJECT_SOURCE_DIR}/man/man1/morvane.1
-          ${PROJECT_SOURCE_DIR}/man/man1/tesvarex.1
-          ${PROJECT_SOURCE_DIR}/man/man1/morvanex.1
+# One page describes all four programs, installed compressed as Debian
+# wants it; the other three names are links to it.
+find_program(GZIP_PROGRAM gzip REQUIRED)
+set(man_dir ${PROJECT_BINARY_DIR}/man)
+add_custom_command(
+  OUTPUT ${man_dir}/tesvar.1.gz
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${man_dir}
+  COMMAND ${GZIP_PROGRAM} -9n -c ${PROJECT_SOURCE_DIR}/man/man1/tesvar.1 > ${man_dir}/tesvar.1.gz
+  DEPENDS ${PROJECT_SOURCE_DIR}/man/man1/tesvar.1
+  VERBATIM)
+file(MAKE_DIRECTORY ${man_dir})
+foreach(alias morvane tesvarex morvanex)
+  file(CREATE_LINK tesvar.1.gz ${man_dir}/${alias}.1.gz SYMBOLIC)
+endforeach()
+add_custom_target(manual_page ALL DEPENDS ${man_dir}/tesvar.1.gz)
+install(FILES ${man_dir}/tesvar.1.gz ${man_dir}/morvane.1.gz ${man_dir}/tesvarex.1.gz
+              ${man_dir}/morvanex.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+# The licence in Debian's copyright format, and the packaging's changelog.
+file(READ ${PROJECT_SOURCE_DIR}/LICENSE license_text)
+string(STRIP "${license_text}" license_text)
+string(REGEX REPLACE "\n\n" "\n.\n" license_text "${license_text}")
+string(REGEX REPLACE "\n" "\n " license_text "${license_text}")
+set(CONVERTERS_LICENSE_TEXT " ${license_text}")
+set(doc_dir ${PROJECT_BINARY_DIR}/doc)
+configure_file(${PROJECT_SOURCE_DIR}/cmake/debian/copyright.in ${doc_dir}/copyright @ONLY)
+configure_file(${PROJECT_SOURCE_DIR}/cmake/debian/changelog.in ${doc_dir}/changelog.Debian
+               @ONLY)
+add_custom_command(
+  OUTPUT ${doc_dir}/changelog.Debian.gz
+  COMMAND ${GZIP_PROGRAM} -9n -c ${doc_dir}/changelog.Debian > ${doc_dir}/changelog.Debian.gz
+  DEPENDS ${doc_dir}/changelog.Debian
+  VERBATIM)
+add_custom_target(package_changelog ALL DEPENDS ${doc_dir}/changelog.Debian.gz)
+install(FILES ${doc_dir}/copyright ${doc_dir}/changelog.Debian.gz DESTINATION ${converters_doc_dir})
 
 set(CPACK_PACKAGE_NAME "colour-converters")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-    "convert BMP images to luma and colour differences or to hue, saturation and value")
+    "BMP colour converters to Y, Cb, Cr and to hue, saturation, value")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Four command-line converters for uncompressed BMP images with 1, 8, 24 or 32 bits per \
-pixel. tesvar writes Y, Cb and Cr, morvane hue, saturation and value, into the colour \
-slots of a 32-bit BMP image; tesvarex and morvanex also write each component as a \
-grey-scale image.")
-set(CPACK_PACKAGE_CONTACT "colour converters maintainers <maintainers@localhost>")
+    "Four command-line converters for uncompressed BMP images with 1, 8, 24\n\
+or 32 bits per pixel. tesvar writes Y, Cb and Cr, morvane hue, saturation\n\
+and value, into the colour slots of a 32-bit BMP image; tesvarex and\n\
+morvanex also write each component as a grey-scale image.")
+set(CPACK_PACKAGE_CONTACT "${CONVERTERS_PACKAGE_CONTACT}")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION "graphics")

@@ -18,9 +18,7 @@ __m256i weight_pair(int low, int high) {
 }
 
 // Blue and red of eight pixels as 16-bit halves of each lane ...
-__m256i blue_red(__m256i pixels) {
-  return _mm256_and_si256(pixels, _mm256_set1_epi32(0x00FF00FF));
-}
+__m256i blue_red(__m256i pixels) { return _mm256_and_si256(pixels, _mm256_set1_epi32(0x00FF00FF)); }
 
 // ... and green with the fourth byte, which every weight pair zeroes.
 __m256i green_fourth(__m256i pixels) {
@@ -43,11 +41,10 @@ __m256i thousandths(__m256i x) {
 
 // The three component bytes in bytes 0 to 2, byte 3 from what out holds.
 void store_components(std::uint8_t* out, __m256i byte0, __m256i byte1, __m256i byte2) {
-  const __m256i kept = _mm256_and_si256(
-      _mm256_loadu_si256(reinterpret_cast<const __m256i*>(out)), _mm256_set1_epi32(~0x00FFFFFF));
-  const __m256i packed = _mm256_or_si256(
-      _mm256_or_si256(byte0, _mm256_slli_epi32(byte1, 8)),
-      _mm256_or_si256(_mm256_slli_epi32(byte2, 16), kept));
+  const __m256i kept = _mm256_and_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(out)),
+                                        _mm256_set1_epi32(~0x00FFFFFF));
+  const __m256i packed = _mm256_or_si256(_mm256_or_si256(byte0, _mm256_slli_epi32(byte1, 8)),
+                                         _mm256_or_si256(_mm256_slli_epi32(byte2, 16), kept));
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), packed);
 }
 

@@ -11,8 +11,8 @@
 // row by row through row tables. Returns 1 without touching the
 // destination when an image is missing, a count is 0 or less, or a row
 // table cannot be allocated.
-inline int convert_each_pixel(std::uint8_t* source, std::uint8_t* destination,
-                              std::int64_t width, std::int64_t rows, pixel_run kernel) {
+inline int convert_each_pixel(std::uint8_t* source, std::uint8_t* destination, std::int64_t width,
+                              std::int64_t rows, pixel_run kernel) {
   if (source == nullptr || destination == nullptr || width <= 0 || rows <= 0) {
     return status::conversion_refused;
   }

@@ -1,5 +1,5 @@
-#include "convert/pixel_kernels.h"
 #include "convert/hsv_pixels.h"
+#include "convert/pixel_kernels.h"
 
 namespace {
 

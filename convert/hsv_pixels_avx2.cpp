@@ -5,8 +5,8 @@
 // whose colour differences are not zero but tiny, are set apart first.
 #include <immintrin.h>
 
-#include "convert/hsv_pixels.h"
 #include "convert/avx2_helpers.h"
+#include "convert/hsv_pixels.h"
 
 namespace {
 
@@ -50,16 +50,14 @@ hue_saturation estimate(__m256i cb_thousandths, __m256i cr_thousandths) {
   angle = _mm256_xor_ps(angle, _mm256_and_ps(cr, sign));
   // (angle + pi) * 255 / (2 pi)
   const __m256 hue = _mm256_add_ps(_mm256_mul_ps(angle, splat(40.5845104f)), splat(127.5f));
-  const __m256 length =
-      _mm256_sqrt_ps(_mm256_add_ps(_mm256_mul_ps(cb, cb), _mm256_mul_ps(cr, cr)));
+  const __m256 length = _mm256_sqrt_ps(_mm256_add_ps(_mm256_mul_ps(cb, cb), _mm256_mul_ps(cr, cr)));
   return {hue, _mm256_mul_ps(length, splat(1.87f))};
 }
 
 // All ones where value lies within the margin of some k + 0.5.
 __m256 near_rounding_boundary(__m256 value) {
   const __m256 fraction = _mm256_sub_ps(value, _mm256_floor_ps(value));
-  const __m256 distance =
-      _mm256_andnot_ps(splat(-0.0f), _mm256_sub_ps(fraction, splat(0.5f)));
+  const __m256 distance = _mm256_andnot_ps(splat(-0.0f), _mm256_sub_ps(fraction, splat(0.5f)));
   return _mm256_cmp_ps(distance, splat(hsv_rounding_margin), _CMP_LT_OQ);
 }
 
@@ -97,7 +95,8 @@ void hsv_pixels_avx2(const std::uint8_t* in, std::uint8_t* out, std::int64_t cou
     // Only grey has Cb and Cr both 0 in thousandths. Its exact hue is that
     // of (-2, 1) in (Cb, Cr), 236, except black's 128; its saturation is 0.
     const __m256i zero = _mm256_setzero_si256();
-    const __m256i grey = _mm256_and_si256(_mm256_cmpeq_epi32(cb, zero), _mm256_cmpeq_epi32(cr, zero));
+    const __m256i grey =
+        _mm256_and_si256(_mm256_cmpeq_epi32(cb, zero), _mm256_cmpeq_epi32(cr, zero));
     const __m256i grey_hue = _mm256_blendv_epi8(_mm256_set1_epi32(236), _mm256_set1_epi32(128),
                                                 _mm256_cmpeq_epi32(value, zero));
     const __m256i hue = _mm256_blendv_epi8(round_to_byte(e.hue), grey_hue, grey);
@@ -105,8 +104,8 @@ void hsv_pixels_avx2(const std::uint8_t* in, std::uint8_t* out, std::int64_t cou
     store_components(out, saturation, value, hue);
     const __m256 doubtful =
         _mm256_or_ps(near_rounding_boundary(e.hue), near_rounding_boundary(e.saturation));
-    redo_exact_lanes(static_cast<unsigned>(_mm256_movemask_ps(
-                         _mm256_andnot_ps(_mm256_castsi256_ps(grey), doubtful))),
+    redo_exact_lanes(static_cast<unsigned>(
+                         _mm256_movemask_ps(_mm256_andnot_ps(_mm256_castsi256_ps(grey), doubtful))),
                      in, out);
   }
   hsv_pixels_scalar(in, out, count - i);

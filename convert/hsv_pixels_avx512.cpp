@@ -74,11 +74,10 @@ hue_saturation estimate(__m512i cb_thousandths, __m512i cr_thousandths) {
                              splat(3.14159265f), angle);
   // The sign of Cr, moved onto the angle.
   const __m512i sign = _mm512_set1_epi32(static_cast<int>(0x80000000u));
-  angle = _mm512_castsi512_ps(_mm512_xor_si512(
-      _mm512_castps_si512(angle), _mm512_and_si512(_mm512_castps_si512(cr), sign)));
+  angle = _mm512_castsi512_ps(_mm512_xor_si512(_mm512_castps_si512(angle),
+                                               _mm512_and_si512(_mm512_castps_si512(cr), sign)));
   const __m512 hue = _mm512_add_ps(_mm512_mul_ps(angle, splat(40.5845104f)), splat(127.5f));
-  const __m512 length =
-      _mm512_sqrt_ps(_mm512_add_ps(_mm512_mul_ps(cb, cb), _mm512_mul_ps(cr, cr)));
+  const __m512 length = _mm512_sqrt_ps(_mm512_add_ps(_mm512_mul_ps(cb, cb), _mm512_mul_ps(cr, cr)));
   return {hue, _mm512_mul_ps(length, splat(1.87f))};
 }
 
@@ -93,13 +92,15 @@ components components_of(__m512i pixels) {
   const __m512i low_bytes = _mm512_set1_epi32(0x00FF00FF);
   const __m512i br = _mm512_and_si512(pixels, low_bytes);
   const __m512i ga = _mm512_and_si512(_mm512_srli_epi32(pixels, 8), low_bytes);
-  return {thousandths(
-              _mm512_add_epi32(weighted_sum(br, ga, 114, 587, 299), _mm512_set1_epi32(500))),
-          weighted_sum(br, ga, 500, -331, -169), weighted_sum(br, ga, -81, -419, 500)};
+  return {
+      thousandths(_mm512_add_epi32(weighted_sum(br, ga, 114, 587, 299), _mm512_set1_epi32(500))),
+      weighted_sum(br, ga, 500, -331, -169), weighted_sum(br, ga, -81, -419, 500)};
 }
 
 __mmask16 near_rounding_boundary(__m512 value) {
-  const __m512 whole = _mm512_roundscale_ps(value, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+  // floor rather than roundscale: at -O0 GCC 12 expands roundscale to a macro whose all-ones
+  // mask trips -Wsign-conversion; the rounding is the same.
+  const __m512 whole = _mm512_floor_ps(value);
   const __m512 distance = _mm512_abs_ps(_mm512_sub_ps(_mm512_sub_ps(value, whole), splat(0.5f)));
   return _mm512_cmp_ps_mask(distance, splat(hsv_rounding_margin), _CMP_LT_OQ);
 }
@@ -129,8 +130,8 @@ void hsv_pixels_avx512(const std::uint8_t* in, std::uint8_t* out, std::int64_t c
     // black's 128, saturation 0 (see hsv_pixels_avx2.cpp).
     const __mmask16 grey =
         _mm512_cmpeq_epi32_mask(c.cb, zero) & _mm512_cmpeq_epi32_mask(c.cr, zero);
-    const __m512i grey_hue = _mm512_mask_blend_epi32(_mm512_cmpeq_epi32_mask(c.value, zero),
-                                                     _mm512_set1_epi32(236), _mm512_set1_epi32(128));
+    const __m512i grey_hue = _mm512_mask_blend_epi32(
+        _mm512_cmpeq_epi32_mask(c.value, zero), _mm512_set1_epi32(236), _mm512_set1_epi32(128));
     const __m512i hue = _mm512_mask_blend_epi32(grey, round_to_byte(e.hue), grey_hue);
     const __m512i saturation =
         _mm512_maskz_mov_epi32(static_cast<__mmask16>(~grey), round_to_byte(e.saturation));
@@ -138,10 +139,10 @@ void hsv_pixels_avx512(const std::uint8_t* in, std::uint8_t* out, std::int64_t c
         _mm512_or_si512(saturation, _mm512_slli_epi32(c.value, 8)), _mm512_slli_epi32(hue, 16));
     // Bytes 0 to 2 of every pixel; the fourth keeps what out holds.
     _mm512_mask_storeu_epi8(out, 0x7777777777777777u, packed);
-    redo_exact_lanes(static_cast<unsigned>((near_rounding_boundary(e.hue) |
-                                            near_rounding_boundary(e.saturation)) &
-                                           ~grey),
-                     in, out);
+    redo_exact_lanes(
+        static_cast<unsigned>(
+            (near_rounding_boundary(e.hue) | near_rounding_boundary(e.saturation)) & ~grey),
+        in, out);
   }
   hsv_pixels_scalar(in, out, count - i);
 }

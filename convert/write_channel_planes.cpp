@@ -60,8 +60,8 @@ int write_channel_planes(std::uint8_t* destination, std::int64_t width, std::int
       continue;
     }
     fill_plane(converted_rows, plane_rows, width, rows, planes[i].byte_index);
-    if (write_bitmap32(planes[i].file_name, plane_rows[0], width, rows,
-                       output_name_kind::chosen) != status::ok) {
+    if (write_bitmap32(planes[i].file_name, plane_rows[0], width, rows, output_name_kind::chosen) !=
+        status::ok) {
       result = status::not_written;
     }
   }

@@ -5,7 +5,7 @@ namespace {
 // Every coefficient, as a double, is a whole multiple of 2^-56, so a byte
 // times a coefficient, and any sum of three such products, is an exact
 // integer count of 2^-56 units below 2^64 in magnitude.
-constexpr double units_per_one = 72057594037927936.0;  // 2^56
+constexpr double units_per_one = 72057594037927936.0;    // 2^56
 constexpr float one_unit = 1.0f / 72057594037927936.0f;  // 2^-56, exact
 
 constexpr std::int64_t to_units(double coefficient) {
@@ -21,9 +21,8 @@ constexpr double cb_red = -0.169, cb_green = -0.331, cb_blue = 0.5;
 constexpr double cr_red = 0.5, cr_green = -0.419, cr_blue = -0.081;
 
 static_assert(is_whole_units(y_red) && is_whole_units(y_green) && is_whole_units(y_blue) &&
-                  is_whole_units(cb_red) && is_whole_units(cb_green) &&
-                  is_whole_units(cb_blue) && is_whole_units(cr_red) &&
-                  is_whole_units(cr_green) && is_whole_units(cr_blue),
+                  is_whole_units(cb_red) && is_whole_units(cb_green) && is_whole_units(cb_blue) &&
+                  is_whole_units(cr_red) && is_whole_units(cr_green) && is_whole_units(cr_blue),
               "coefficients must be exact multiples of 2^-56");
 
 // Y's coefficients are positive and its sum can pass 2^63: unsigned.

@@ -14,10 +14,10 @@ void yuv_pixels_avx2(const std::uint8_t* in, std::uint8_t* out, std::int64_t cou
     const __m256i cb = weighted_sum(br, ga, 500, -331, -169);
     const __m256i cr = weighted_sum(br, ga, -81, -419, 500);
     const __m256i y_byte = thousandths(_mm256_add_epi32(y, _mm256_set1_epi32(500)));
-    const __m256i u = _mm256_min_epi32(
-        thousandths(_mm256_add_epi32(cb, _mm256_set1_epi32(128500))), top);
-    const __m256i v = _mm256_min_epi32(
-        thousandths(_mm256_add_epi32(cr, _mm256_set1_epi32(128500))), top);
+    const __m256i u =
+        _mm256_min_epi32(thousandths(_mm256_add_epi32(cb, _mm256_set1_epi32(128500))), top);
+    const __m256i v =
+        _mm256_min_epi32(thousandths(_mm256_add_epi32(cr, _mm256_set1_epi32(128500))), top);
     store_components(out, u, y_byte, v);
   }
   yuv_pixels_scalar(in, out, count - i);

@@ -14,8 +14,7 @@ std::uint32_t read_u32le(const std::uint8_t* p) {
 std::int32_t read_s32le(const std::uint8_t* p) {
   // Two's complement reinterpretation, defined for every bit pattern.
   const std::uint32_t u = read_u32le(p);
-  return u <= 0x7FFFFFFFu ? static_cast<std::int32_t>(u)
-                          : -static_cast<std::int32_t>(~u) - 1;
+  return u <= 0x7FFFFFFFu ? static_cast<std::int32_t>(u) : -static_cast<std::int32_t>(~u) - 1;
 }
 
 void store_u16le(std::uint16_t value, std::uint8_t* p) {

@@ -21,7 +21,7 @@
 
 constexpr int bitmap_header_bytes = 54;
 constexpr std::uint32_t file_header_bytes = 14;  // the information header follows
-constexpr std::uint16_t bitmap_magic = 0x4D42;  // "BM"
+constexpr std::uint16_t bitmap_magic = 0x4D42;   // "BM"
 constexpr std::uint32_t palette_offset = 54;
 
 struct bitmap_header {

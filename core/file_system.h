@@ -8,10 +8,10 @@
 // What stands at a name.
 struct name_info {
   bool exists = false;
-  bool regular = false;    // a regular file
+  bool regular = false;  // a regular file
   bool directory = false;
-  bool link = false;       // a symbolic link (only when links are not followed)
-  bool stream = false;     // a character device, FIFO or socket
+  bool link = false;           // a symbolic link (only when links are not followed)
+  bool stream = false;         // a character device, FIFO or socket
   bool owned_by_user = false;  // belongs to the user running the program
   unsigned permissions = 0;    // read, write and execute bits
   std::uint64_t device = 0;

@@ -46,8 +46,7 @@ bool size_is_unknown(const struct stat& info) {
 }
 
 // Reads size bytes in one item; anything short of that is a failure.
-int read_whole_file(std::FILE* file, const char* path, std::int64_t size,
-                    std::uint8_t** block) {
+int read_whole_file(std::FILE* file, const char* path, std::int64_t size, std::uint8_t** block) {
   if (static_cast<std::uint64_t>(size) > SIZE_MAX) {
     return report_no_memory();
   }
@@ -119,8 +118,8 @@ int read_stream_to_end(std::FILE* file, const char* path, std::uint8_t** block,
 }
 
 // Reads a file whose size the system knows in one read of that size.
-int read_sized_file(std::FILE* file, const char* path, std::int64_t file_size,
-                    std::uint8_t** block, std::int64_t* size) {
+int read_sized_file(std::FILE* file, const char* path, std::int64_t file_size, std::uint8_t** block,
+                    std::int64_t* size) {
   if (file_size <= bitmap_header_bytes) {
     return report_too_small(path, file_size);
   }
@@ -166,9 +165,8 @@ int load_bitmap_file(const char* path, std::uint8_t** block, std::int64_t* size)
     print_name_message(message_id::stat_error, path);
     return status::stat_error;
   }
-  const int result = size_is_unknown(info)
-                         ? read_stream_to_end(file, path, block, size)
-                         : read_sized_file(file, path, info.st_size, block, size);
+  const int result = size_is_unknown(info) ? read_stream_to_end(file, path, block, size)
+                                           : read_sized_file(file, path, info.st_size, block, size);
   std::fclose(file);
   return result;
 }

@@ -23,9 +23,7 @@ palette_location locate_indexed_palette(const bitmap_header& header) {
 
 }  // namespace
 
-bool is_supported_depth(std::uint16_t bit_count) {
-  return find_depth_format(bit_count) != nullptr;
-}
+bool is_supported_depth(std::uint16_t bit_count) { return find_depth_format(bit_count) != nullptr; }
 
 std::uint64_t row_pixel_bytes(const depth_format& format, std::int32_t width) {
   // width < 2^31 and bits < 2^16, so the product fits.

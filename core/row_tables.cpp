@@ -49,8 +49,8 @@ std::uint8_t** make_row_table(std::uint8_t* block, std::int64_t width, std::int6
     return nullptr;
   }
   const auto count = static_cast<std::uint64_t>(rows);
-  auto** table =
-      static_cast<std::uint8_t**>(std::malloc(static_cast<std::size_t>(count) * sizeof(std::uint8_t*)));
+  auto** table = static_cast<std::uint8_t**>(
+      std::malloc(static_cast<std::size_t>(count) * sizeof(std::uint8_t*)));
   if (table != nullptr) {
     fill_row_table(table, block, static_cast<std::uint64_t>(width * element_size), count);
   }
@@ -69,7 +69,8 @@ std::uint8_t** alloc_image2d(std::int64_t element_size, std::int64_t width, std:
   if (pixel_bytes > max_block_bytes - table_bytes) {
     return nullptr;
   }
-  std::uint8_t* block = alloc_large_block(static_cast<std::size_t>(table_bytes + pixel_bytes), true);
+  std::uint8_t* block =
+      alloc_large_block(static_cast<std::size_t>(table_bytes + pixel_bytes), true);
   if (block == nullptr) {
     return nullptr;
   }

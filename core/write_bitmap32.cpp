@@ -11,9 +11,7 @@ std::uint64_t magnitude(std::int64_t value) {
   return value < 0 ? 0u - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
 }
 
-bool fits_header_field(std::int64_t value) {
-  return value >= INT32_MIN && value <= INT32_MAX;
-}
+bool fits_header_field(std::int64_t value) { return value >= INT32_MIN && value <= INT32_MAX; }
 
 }  // namespace
 
@@ -46,8 +44,7 @@ int write_bitmap32(const char* path, const std::uint8_t* pixels, std::int64_t wi
     return status::write_failed;
   }
   std::uint8_t header[bitmap_header_bytes];
-  make_bitmap32_header(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height),
-                       header);
+  make_bitmap32_header(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height), header);
   const output_piece pieces[] = {{header, bitmap_header_bytes}, {pixels, pixel_bytes}};
   return write_output_file(path, pieces, 2, kind);
 }

@@ -31,8 +31,7 @@ bool write_pieces(std::FILE* file, const output_piece* pieces, int piece_count) 
 
 // A stream (or, as the last way out, an existing file written in place):
 // written and closed like any file, without a temporary.
-int write_directly(std::FILE* file, const char* path, const output_piece* pieces,
-                   int piece_count) {
+int write_directly(std::FILE* file, const char* path, const output_piece* pieces, int piece_count) {
   if (file == nullptr) {
     return report(message_id::cannot_create, path);
   }

@@ -1,11 +1,13 @@
 #!/usr/bin/python3
-"""Renders the README's gallery: a generated sample picture, the result of
-each program and the six plane images, as PNG files.
+"""Renders the README's gallery: the sample picture that make_sample_bitmap
+writes (the one the README's Try-it converts), the result of each program
+and the six plane images, as PNG files.
 
-    docs/make_gallery.py [--programs DIR] [--out DIR] [--check]
+    docs/make_gallery.py [--programs DIR] [--sample-maker PATH] [--out DIR] [--check]
 
-DIR for --programs defaults to build/programs, for --out to docs/gallery
-(both from the project root). With --check nothing is written: the exit
+DIR for --programs defaults to build/programs, PATH for --sample-maker to
+build/docs/make_sample_bitmap, DIR for --out to docs/gallery (all from the
+project root). With --check nothing is written: the exit
 status is 0 when the PNG files in --out show exactly what the programs make
 now, 1 when they do not, and 77 when Pillow is missing.
 
@@ -14,14 +16,12 @@ another python3 comes first on PATH.
 """
 
 import argparse
-import colorsys
 import os
 import subprocess
 import sys
 import tempfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-WIDTH, HEIGHT = 256, 192
 
 # (program, its result file) and the gallery name of each file it writes.
 RUNS = [
@@ -34,31 +34,16 @@ RUNS = [
 ]
 
 
-def sample_picture():
-    """Hue runs left to right. Top band: full saturation, darker towards the
-    top; middle band: full brightness, paler towards the bottom; bottom
-    band: a grey ramp from black to white."""
-    from PIL import Image
-    picture = Image.new("RGB", (WIDTH, HEIGHT))
-    for y in range(HEIGHT):
-        for x in range(WIDTH):
-            hue = x / WIDTH
-            if y < 96:
-                rgb = colorsys.hsv_to_rgb(hue, 1.0, 0.3 + 0.7 * y / 95)
-            elif y < 152:
-                rgb = colorsys.hsv_to_rgb(hue, 1.0 - 0.85 * (y - 96) / 55, 1.0)
-            else:
-                rgb = (x / (WIDTH - 1),) * 3
-            picture.putpixel((x, y), tuple(round(c * 255) for c in rgb))
-    return picture
-
-
-def render(programs):
+def render(programs, sample_maker):
     """{gallery name: picture} for everything the gallery shows."""
     from PIL import Image
-    pictures = {"input.png": sample_picture()}
+    pictures = {}
     with tempfile.TemporaryDirectory() as work:
-        pictures["input.png"].save(os.path.join(work, "input.bmp"), "BMP")
+        made = subprocess.run([sample_maker, "input.bmp"], cwd=work, capture_output=True)
+        if made.returncode != 0:
+            sys.exit(f"{sample_maker} failed with status {made.returncode}: {made.stderr!r}")
+        with Image.open(os.path.join(work, "input.bmp")) as sample:
+            pictures["input.png"] = sample.convert("RGB")
         for program, outputs in RUNS:
             run = subprocess.run([os.path.join(programs, program), "input.bmp", "result.bmp"],
                                  cwd=work, capture_output=True)
@@ -84,6 +69,8 @@ def render(programs):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--programs", default=os.path.join(ROOT, "build", "programs"))
+    parser.add_argument("--sample-maker",
+                        default=os.path.join(ROOT, "build", "docs", "make_sample_bitmap"))
     parser.add_argument("--out", default=os.path.join(ROOT, "docs", "gallery"))
     parser.add_argument("--check", action="store_true")
     args = parser.parse_args()
@@ -93,7 +80,7 @@ def main():
         print("skipped: Pillow is not installed (Debian: python3-pil)")
         sys.exit(77)
 
-    pictures = render(os.path.abspath(args.programs))
+    pictures = render(os.path.abspath(args.programs), os.path.abspath(args.sample_maker))
     if args.check:
         stale = []
         for name, picture in sorted(pictures.items()):

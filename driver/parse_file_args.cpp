@@ -5,8 +5,7 @@
 #include "core/messages.h"
 #include "core/status.h"
 
-int parse_file_args(int argc, const char* const* argv, const char* default_name,
-                    file_args* names) {
+int parse_file_args(int argc, const char* const* argv, const char* default_name, file_args* names) {
   const char* found[2] = {nullptr, nullptr};
   int count = 0;
   for (int i = 1; i < argc; ++i) {

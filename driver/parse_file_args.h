@@ -11,8 +11,7 @@ struct file_args {
 // Scans arguments 1 onwards: the first two that do not start with '-' are
 // the input and output names. Returns 0, or 1 (usage) for any argument
 // starting with '-' or a third name.
-int parse_file_args(int argc, const char* const* argv, const char* default_name,
-                    file_args* names);
+int parse_file_args(int argc, const char* const* argv, const char* default_name, file_args* names);
 
 // The program's name for the usage text: argument 0 after its last '/' or
 // '\', searched from the end down to the second character only.

@@ -56,7 +56,8 @@ void convert_and_write(const images& im, std::int64_t width, std::int64_t rows,
   }
   check_converted(im, bytes / 4);
   require(write_channel_planes(im.hsv, width, rows, hsv_planes) == 0, "planes not written");
-  require(write_bitmap32("out.bmp", im.yuv, width, rows, output_name_kind::chosen) == 0, "result not written");
+  require(write_bitmap32("out.bmp", im.yuv, width, rows, output_name_kind::chosen) == 0,
+          "result not written");
   const auto written = static_cast<std::uint64_t>(file_size_or_minus_one("out.bmp"));
   require(written == 54 + bytes, "result size");
   require(file_size_or_minus_one("bmp_hsv_s.bmp") == file_size_or_minus_one("out.bmp"),

@@ -66,8 +66,8 @@ test_bitmap sample_bitmap_24(std::int32_t width, std::int32_t height) {
     for (std::int32_t x = 0; x < width; ++x) {
       const auto fx = static_cast<unsigned>(x * 255 / (width > 1 ? width - 1 : 1));
       const auto fy = static_cast<unsigned>(y * 255 / (height > 1 ? height - 1 : 1));
-      row.push_back(static_cast<std::uint8_t>(fx));                            // blue
-      row.push_back(static_cast<std::uint8_t>(fy));                            // green
+      row.push_back(static_cast<std::uint8_t>(fx));                              // blue
+      row.push_back(static_cast<std::uint8_t>(fy));                              // green
       row.push_back(static_cast<std::uint8_t>((fx * 7 + fy * 13 + 31) & 0xFF));  // red
     }
     rows.push_back(row);

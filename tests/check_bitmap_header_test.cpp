@@ -17,7 +17,8 @@ test_bitmap valid_bitmap(std::uint16_t bit_count) {
   b.height = 2;
   b.bit_count = bit_count;
   const std::size_t row_bytes = bit_count == 1 ? 1 : 2u * bit_count / 8u;
-  b.pixels = pad_rows({std::vector<std::uint8_t>(row_bytes, 1), std::vector<std::uint8_t>(row_bytes, 2)});
+  b.pixels =
+      pad_rows({std::vector<std::uint8_t>(row_bytes, 1), std::vector<std::uint8_t>(row_bytes, 2)});
   if (bit_count == 8) {
     b.palette = std::vector<std::uint8_t>(256 * 4, 7);
   } else if (bit_count == 1) {
@@ -41,31 +42,63 @@ const std::vector<header_case>& header_cases() {
       {"valid 32-bit", 32, [](test_bitmap&) {}, 0, ""},
       {"valid 8-bit, 256 entries", 8, [](test_bitmap&) {}, 0, ""},
       {"valid 1-bit", 1, [](test_bitmap&) {}, 0, ""},
-      {"bfSize and biSize ignored", 24, [](test_bitmap& b) { b.file_size = 1; b.info_size = 124; }, 0, ""},
+      {"bfSize and biSize ignored", 24,
+       [](test_bitmap& b) {
+         b.file_size = 1;
+         b.info_size = 124;
+       },
+       0, ""},
       {"not BM", 24, [](test_bitmap& b) { b.type = 0x4142; }, 2, ""},
       {"reserved1 set", 24, [](test_bitmap& b) { b.reserved1 = 1; }, 2, ""},
       {"reserved2 set", 24, [](test_bitmap& b) { b.reserved2 = 0x8000; }, 2, ""},
-      {"type checked before planes", 24, [](test_bitmap& b) { b.type = 0; b.planes = 0; }, 2, ""},
+      {"type checked before planes", 24,
+       [](test_bitmap& b) {
+         b.type = 0;
+         b.planes = 0;
+       },
+       2, ""},
       {"planes 0", 24, [](test_bitmap& b) { b.planes = 0; }, 3, ""},
       {"planes 2", 24, [](test_bitmap& b) { b.planes = 2; }, 3, ""},
       {"bit fields, 32-bit", 32, [](test_bitmap& b) { b.compression = 3; }, 3, ""},
       {"run-length", 8, [](test_bitmap& b) { b.compression = 1; }, 3, ""},
-      {"compression before sizes", 24, [](test_bitmap& b) { b.compression = 1; b.size_image = 1; }, 3, ""},
+      {"compression before sizes", 24,
+       [](test_bitmap& b) {
+         b.compression = 1;
+         b.size_image = 1;
+       },
+       3, ""},
       {"size image without padding", 24, [](test_bitmap& b) { b.size_image = 12; }, 0, ""},
       {"size image with padding", 24, [](test_bitmap& b) { b.size_image = 16; }, 0, ""},
       {"size image past the file", 24, [](test_bitmap& b) { b.size_image = 17; }, 4, ""},
       {"size image below the pixels", 24, [](test_bitmap& b) { b.size_image = 11; }, 4, ""},
-      {"negative width with size image", 24, [](test_bitmap& b) { b.width = -2; b.size_image = 16; }, 4, ""},
+      {"negative width with size image", 24,
+       [](test_bitmap& b) {
+         b.width = -2;
+         b.size_image = 16;
+       },
+       4, ""},
       {"1-bit: product is 0", 1, [](test_bitmap& b) { b.size_image = 1; }, 0, ""},
       {"1-bit: only the file size counts", 1, [](test_bitmap& b) { b.size_image = 9; }, 4, ""},
       // 65536 x 65536 x 4 wraps to 0 in 32 bits; it must not pass as 0.
-      {"product past 2^32", 32, [](test_bitmap& b) { b.width = 65536; b.height = 65536; b.size_image = 4; }, 4, ""},
-      {"product past 2^64", 32, [](test_bitmap& b) { b.width = 0x7FFFFFFF; b.height = INT32_MIN; b.size_image = 4; }, 4, ""},
+      {"product past 2^32", 32,
+       [](test_bitmap& b) {
+         b.width = 65536;
+         b.height = 65536;
+         b.size_image = 4;
+       },
+       4, ""},
+      {"product past 2^64", 32,
+       [](test_bitmap& b) {
+         b.width = 0x7FFFFFFF;
+         b.height = INT32_MIN;
+         b.size_image = 4;
+       },
+       4, ""},
       {"32-bit offset 58", 32, [](test_bitmap& b) { b.off_bits = 58; }, 5, ""},
       {"24-bit offset 58", 24, [](test_bitmap& b) { b.off_bits = 58; }, 6, ""},
       {"24-bit offset 50", 24, [](test_bitmap& b) { b.off_bits = 50; }, 6, ""},
-      {"8-bit palette not whole entries", 8, [](test_bitmap& b) { b.off_bits = 54 + 256 * 4 - 2; }, 7,
-       "Unexpected lut size. 1076, 255\n"},
+      {"8-bit palette not whole entries", 8, [](test_bitmap& b) { b.off_bits = 54 + 256 * 4 - 2; },
+       7, "Unexpected lut size. 1076, 255\n"},
       {"8-bit offset 52", 8, [](test_bitmap& b) { b.off_bits = 52; }, 7,
        "Unexpected lut size. 52, 1073741823\n"},
       {"8-bit offset 50, below the palette", 8, [](test_bitmap& b) { b.off_bits = 50; }, 0, ""},
@@ -79,14 +112,29 @@ const std::vector<header_case>& header_cases() {
       {"24-bit width -2", 24, [](test_bitmap& b) { b.width = -2; }, 0, ""},
       {"24-bit height 0", 24, [](test_bitmap& b) { b.height = 0; }, 0, ""},
       {"24-bit width 0", 24, [](test_bitmap& b) { b.width = 0; }, 0, ""},
-      {"16-bit huge, reads nothing", 16, [](test_bitmap& b) { b.width = 0x7FFFFFFF; b.height = 0x7FFFFFFF; }, 0, ""},
+      {"16-bit huge, reads nothing", 16,
+       [](test_bitmap& b) {
+         b.width = 0x7FFFFFFF;
+         b.height = 0x7FFFFFFF;
+       },
+       0, ""},
       {"top-down rows inside", 24, [](test_bitmap& b) { b.height = -2; }, 0, ""},
       {"last row without its padding", 24, [](test_bitmap& b) { b.pixels.resize(14); }, 0, ""},
       {"last row cut short", 24, [](test_bitmap& b) { b.pixels.resize(13); }, 4, ""},
-      {"top-down last row cut short", 24, [](test_bitmap& b) { b.height = -2; b.pixels.resize(13); }, 4, ""},
+      {"top-down last row cut short", 24,
+       [](test_bitmap& b) {
+         b.height = -2;
+         b.pixels.resize(13);
+       },
+       4, ""},
       {"32-bit last pixel cut short", 32, [](test_bitmap& b) { b.pixels.resize(15); }, 4, ""},
       {"8-bit rows past the end", 8, [](test_bitmap& b) { b.pixels.resize(5); }, 4, ""},
-      {"8-bit rows start past the end", 8, [](test_bitmap& b) { b.palette.clear(); b.off_bits = 54 + 4 * 300; }, 4, ""},
+      {"8-bit rows start past the end", 8,
+       [](test_bitmap& b) {
+         b.palette.clear();
+         b.off_bits = 54 + 4 * 300;
+       },
+       4, ""},
       {"1-bit rows past the end", 1, [](test_bitmap& b) { b.pixels.resize(4); }, 4, ""},
       {"1-bit last row's padding missing", 1, [](test_bitmap& b) { b.pixels.resize(5); }, 0, ""},
       {"height 2^31 - 1 in a small file", 24, [](test_bitmap& b) { b.height = 0x7FFFFFFF; }, 4, ""},
@@ -94,7 +142,8 @@ const std::vector<header_case>& header_cases() {
       {"width 2^31 - 1 in a small file", 32, [](test_bitmap& b) { b.width = 0x7FFFFFFF; }, 4, ""},
       {"offset 2^32 - 1", 8, [](test_bitmap& b) { b.off_bits = 0xFFFFFFFF; }, 7,
        "Unexpected lut size. 4294967295, 1073741810\n"},
-      {"8-bit offset 2^32 - 2, whole entries but far past the end", 8, [](test_bitmap& b) { b.off_bits = 0xFFFFFFFE; }, 4, ""},
+      {"8-bit offset 2^32 - 2, whole entries but far past the end", 8,
+       [](test_bitmap& b) { b.off_bits = 0xFFFFFFFE; }, 4, ""},
   };
   return cases;
 }

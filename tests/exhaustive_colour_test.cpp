@@ -52,8 +52,8 @@ float round_units_to_float(int128 units) {
       ++kept;
     }
   }
-  const float value = std::ldexp(static_cast<float>(static_cast<std::uint32_t>(kept)),
-                                 shift - units_exponent);
+  const float value =
+      std::ldexp(static_cast<float>(static_cast<std::uint32_t>(kept)), shift - units_exponent);
   return negative ? -value : value;
 }
 
@@ -155,8 +155,8 @@ void expect_matches(const std::vector<std::uint8_t>& destination,
       if (++mismatches <= 10) {
         ADD_FAILURE() << "(B,G,R)=(" << blue << "," << green << "," << red << ") gives ("
                       << int{got[0]} << "," << int{got[1]} << "," << int{got[2]} << ","
-                      << int{got[3]} << "), want (" << want.b0 << "," << want.b1 << ","
-                      << want.b2 << ",195)";
+                      << int{got[3]} << "), want (" << want.b0 << "," << want.b1 << "," << want.b2
+                      << ",195)";
       }
     }
   }

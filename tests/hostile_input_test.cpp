@@ -170,19 +170,27 @@ TEST_F(HostileInput, EveryTruncationIsRefusedUntilTheRowsAreWhole) {
 struct header_field {
   const char* name;
   std::size_t offset;
-  int width;           // bytes
-  bool looked_at;      // whether any rule or the unpacker reads it
+  int width;       // bytes
+  bool looked_at;  // whether any rule or the unpacker reads it
 };
 
 const header_field header_fields[] = {
-    {"bfType", 0, 2, true},          {"bfSize", 2, 4, false},
-    {"bfReserved1", 6, 2, true},     {"bfReserved2", 8, 2, true},
-    {"bfOffBits", 10, 4, true},      {"biSize", 14, 4, true},  // 8-bit palettes follow it
-    {"biWidth", 18, 4, true},        {"biHeight", 22, 4, true},
-    {"biPlanes", 26, 2, true},       {"biBitCount", 28, 2, true},
-    {"biCompression", 30, 4, true},  {"biSizeImage", 34, 4, true},
-    {"biXPelsPerMeter", 38, 4, false}, {"biYPelsPerMeter", 42, 4, false},
-    {"biClrUsed", 46, 4, false},     {"biClrImportant", 50, 4, false},
+    {"bfType", 0, 2, true},
+    {"bfSize", 2, 4, false},
+    {"bfReserved1", 6, 2, true},
+    {"bfReserved2", 8, 2, true},
+    {"bfOffBits", 10, 4, true},
+    {"biSize", 14, 4, true},  // 8-bit palettes follow it
+    {"biWidth", 18, 4, true},
+    {"biHeight", 22, 4, true},
+    {"biPlanes", 26, 2, true},
+    {"biBitCount", 28, 2, true},
+    {"biCompression", 30, 4, true},
+    {"biSizeImage", 34, 4, true},
+    {"biXPelsPerMeter", 38, 4, false},
+    {"biYPelsPerMeter", 42, 4, false},
+    {"biClrUsed", 46, 4, false},
+    {"biClrImportant", 50, 4, false},
 };
 
 void put_field(bytes& file, const header_field& f, std::uint32_t value) {
@@ -248,24 +256,29 @@ TEST_F(HostileInput, PalettesAndPixelOffsetsOutsideTheFile) {
       {"8-bit, pixels at 4294967294", eight_bit_with_offset(4294967294), 4},
       {"8-bit, palette after a 124-byte header", eight_bit_after_header(124, -1), 0},
       {"8-bit, 108-byte header, pixels past the end", eight_bit_after_header(108, 122 + 4000), 4},
-      {"8-bit, 124-byte header, pixels at 4294967294",
-       eight_bit_after_header(124, 4294967294), 4},
+      {"8-bit, 124-byte header, pixels at 4294967294", eight_bit_after_header(124, 4294967294), 4},
       {"1-bit, second palette entry cut off", one_bit_cut_palette, 4},
-      {"24-bit, pixels at byte 50", [] {
+      {"24-bit, pixels at byte 50",
+       [] {
          test_bitmap b = valid_files()[4].bitmap;
          b.off_bits = 50;
          return b;
-       }(), 6},
-      {"32-bit, pixels at byte 0", [] {
+       }(),
+       6},
+      {"32-bit, pixels at byte 0",
+       [] {
          test_bitmap b = valid_files()[6].bitmap;
          b.off_bits = 0;
          return b;
-       }(), 5},
-      {"1-bit, pixels at byte 54 (no palette)", [] {
+       }(),
+       5},
+      {"1-bit, pixels at byte 54 (no palette)",
+       [] {
          test_bitmap b = valid_files()[0].bitmap;
          b.off_bits = 54;
          return b;
-       }(), 8},
+       }(),
+       8},
   };
   for (const offset_case& c : cases) {
     EXPECT_EQ(run_all(build_bitmap(c.bitmap), c.what), c.status) << c.what;

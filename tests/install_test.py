@@ -3,6 +3,7 @@
     install_test.py CMAKE CPACK BUILD_DIR [unittest options]
 """
 
+import gzip
 import os
 import shutil
 import subprocess
@@ -15,6 +16,13 @@ CPACK = ""
 BUILD_DIR = ""
 
 PROGRAMS = ["morvane", "morvanex", "tesvar", "tesvarex"]
+DOC_DIR = "share/doc/colour-converters"
+SOURCE_ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+
+def read_source(name):
+    with open(os.path.join(SOURCE_ROOT, name), encoding="utf-8") as f:
+        return f.read()
 
 
 class InstallTest(unittest.TestCase):
@@ -37,11 +45,30 @@ class InstallTest(unittest.TestCase):
                 found.append(os.path.relpath(os.path.join(dirpath, name), self.prefix))
         return sorted(found)
 
-    def test_programs_and_pages_and_nothing_else(self):
+    def test_programs_pages_and_licence_and_nothing_else(self):
         self.assertEqual(self.run_install.returncode, 0, self.run_install.stderr)
         expected = sorted([f"bin/{p}" for p in PROGRAMS] +
-                          [f"share/man/man1/{p}.1" for p in PROGRAMS])
+                          [f"share/man/man1/{p}.1.gz" for p in PROGRAMS] +
+                          [f"{DOC_DIR}/copyright", f"{DOC_DIR}/changelog.Debian.gz"])
         self.assertEqual(self.installed_files(), expected)
+
+    def test_page_is_the_source_page_compressed_without_name_or_time(self):
+        path = os.path.join(self.prefix, "share", "man", "man1", "tesvar.1.gz")
+        with open(path, "rb") as f:
+            header = f.read(10)
+        # gzip -n: no file name flag (byte 3) and a zero time stamp (4..7).
+        self.assertEqual((header[3] & 0x08, header[4:8]), (0, b"\0\0\0\0"))
+        with gzip.open(path, "rt", encoding="utf-8") as f:
+            self.assertEqual(f.read(), read_source("man/man1/tesvar.1"))
+
+    def test_copyright_carries_the_licence_in_debian_format(self):
+        with open(os.path.join(self.prefix, DOC_DIR, "copyright"), encoding="utf-8") as f:
+            copyright_file = f.read()
+        self.assertTrue(copyright_file.startswith("Format: https://www.debian.org/doc/"
+                                                  "packaging-manuals/copyright-format/1.0/\n"))
+        body = copyright_file.split("\nLicense: Expat\n", 1)[1]
+        unfolded = "\n".join("" if line == " ." else line[1:] for line in body.splitlines())
+        self.assertEqual(unfolded, read_source("LICENSE").strip())
 
     def test_installed_programs_run(self):
         for name in PROGRAMS:
@@ -81,11 +108,20 @@ class DebianPackageTest(unittest.TestCase):
             self.assertEqual(len(debs), 1, os.listdir(out))
             deb = os.path.join(out, debs[0])
 
-            fields = subprocess.run(["dpkg-deb", "--field", deb, "Package", "Architecture",
+            fields = subprocess.run(["dpkg-deb", "--field", deb, "Package", "Version",
                                      "Depends"], capture_output=True, text=True, check=True)
             info = dict(line.split(": ", 1) for line in fields.stdout.splitlines())
             self.assertEqual(info["Package"], "colour-converters")
             self.assertTrue(info["Depends"].startswith("libc6"), info["Depends"])
+
+            # The changelog names the package's own version.
+            unpacked = os.path.join(out, "unpacked")
+            subprocess.run(["dpkg-deb", "--extract", deb, unpacked], check=True)
+            with gzip.open(os.path.join(unpacked, "usr", DOC_DIR, "changelog.Debian.gz"),
+                           "rt", encoding="utf-8") as f:
+                first_line = f.readline()
+            self.assertTrue(first_line.startswith(f"colour-converters ({info['Version']}) "),
+                            first_line)
 
             listing = subprocess.run(["dpkg-deb", "--contents", deb], capture_output=True,
                                      text=True, check=True).stdout
@@ -93,11 +129,13 @@ class DebianPackageTest(unittest.TestCase):
             for line in listing.splitlines():
                 mode, _, _, _, _, path = line.split(None, 5)
                 if not mode.startswith("d"):
-                    entries[path.split(" -> ")[0]] = mode
+                    entries[path] = mode
             expected = {f"./usr/bin/{p}": "-rwxr-xr-x" for p in PROGRAMS}
-            expected["./usr/share/man/man1/tesvar.1"] = "-rw-r--r--"
+            expected["./usr/share/man/man1/tesvar.1.gz"] = "-rw-r--r--"
             for alias in ("morvane", "tesvarex", "morvanex"):
-                expected[f"./usr/share/man/man1/{alias}.1"] = "lrwxrwxrwx"
+                expected[f"./usr/share/man/man1/{alias}.1.gz -> tesvar.1.gz"] = "lrwxrwxrwx"
+            for name in ("copyright", "changelog.Debian.gz"):
+                expected[f"./usr/{DOC_DIR}/{name}"] = "-rw-r--r--"
             self.assertEqual(entries, expected)
 
 

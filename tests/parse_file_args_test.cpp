@@ -70,11 +70,8 @@ TEST(PrintUsage, TwoBlanksBetweenNameAndBracket) {
 // digits; every other byte, UTF-8 included, as it is.
 TEST(PrintUsage, ControlBytesInTheNameArePrintedAsOctalEscapes) {
   const std::pair<const char*, const char*> cases[] = {
-      {"bin/a\033[2Jb", "a\\033[2Jb"},
-      {"x\ny\tz\a", "x\\012y\\011z\\007"},
-      {"del\x7f", "del\\177"},
-      {"\x1f\x20~", "\\037 ~"},
-      {"caf\xc3\xa9", "caf\xc3\xa9"},
+      {"bin/a\033[2Jb", "a\\033[2Jb"}, {"x\ny\tz\a", "x\\012y\\011z\\007"}, {"del\x7f", "del\\177"},
+      {"\x1f\x20~", "\\037 ~"},        {"caf\xc3\xa9", "caf\xc3\xa9"},
   };
   for (const auto& c : cases) {
     testing::internal::CaptureStderr();

@@ -421,8 +421,12 @@ TEST(ProgramLoading, FailuresPrintTheLoaderMessage) {
   const std::vector<refusal_case> cases = {
       {"missing input", &tesvar, {"missing.bmp", "out.bmp"}, {}, 11, "'missing.bmp' open error.\n"},
       {"empty argument is a file name", &tesvar, {""}, {}, 11, "'' open error.\n"},
-      {"control bytes in the name are printed as octal escapes", &morvane,
-       {"a\033[31m\n\x7f.bmp"}, {}, 11, "'a\\033[31m\\012\\177.bmp' open error.\n"},
+      {"control bytes in the name are printed as octal escapes",
+       &morvane,
+       {"a\033[31m\n\x7f.bmp"},
+       {},
+       11,
+       "'a\\033[31m\\012\\177.bmp' open error.\n"},
       {"missing default file", &tesvar, {}, {}, 11, "'tesvar.bmp' open error.\n"},
       {"missing default file", &morvanex, {}, {}, 11, "'morvanex.bmp' open error.\n"},
       {"54-byte file",
@@ -601,8 +605,7 @@ TEST(ProgramMemory, FileTooLargeToLoad) {
   ASSERT_EQ(truncate(path.c_str(), 1ll << 30), 0);  // sparse: takes no disk space
   run_options capped;
   capped.address_space_limit = 256ull << 20;
-  expect_status(run(tesvar, dir, {"in.bmp", "out.bmp"}, capped), 14,
-                "Couldn't allocate memory.\n");
+  expect_status(run(tesvar, dir, {"in.bmp", "out.bmp"}, capped), 14, "Couldn't allocate memory.\n");
   EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.bmp"});
 }
 
@@ -999,96 +1002,150 @@ std::vector<safety_case> safety_cases() {
     for (const std::string& name : p->planes) {
       all_failing += "File '" + name + "' write error.\n";
     }
-    cases.push_back({"in place under a file-size limit", p, {"in.bmp", "in.bmp"}, {},
-                     size_limited(false), 0, 10, all_failing + "File 'in.bmp' write error.\n",
+    cases.push_back({"in place under a file-size limit",
+                     p,
+                     {"in.bmp", "in.bmp"},
+                     {},
+                     size_limited(false),
+                     0,
+                     10,
+                     all_failing + "File 'in.bmp' write error.\n",
                      [](const scratch_dir& d) { expect_only(d, {"in.bmp"}); }});
-    cases.push_back({"default name in place, killed by the file-size signal", p, {},
+    cases.push_back({"default name in place, killed by the file-size signal",
+                     p,
+                     {},
                      [p](const scratch_dir& d) {
                        ASSERT_EQ(rename(d.file("in.bmp").c_str(), d.file(p->default_file).c_str()),
                                  0);
                      },
-                     size_limited(true), SIGXFSZ, 0, "",
+                     size_limited(true),
+                     SIGXFSZ,
+                     0,
+                     "",
                      [p](const scratch_dir& d) {
                        expect_only(d, {p->default_file});
                        EXPECT_EQ(read_file(d.file(p->default_file)), safety_input);
                      }});
   }
-  cases.push_back({"a failing re-run keeps the earlier result", &tesvar, {"in.bmp", "out.bmp"},
+  cases.push_back({"a failing re-run keeps the earlier result",
+                   &tesvar,
+                   {"in.bmp", "out.bmp"},
                    [](const scratch_dir& d) { ASSERT_TRUE(write_file(d.file("out.bmp"), victim)); },
-                   size_limited(false), 0, 10, "File 'out.bmp' write error.\n",
+                   size_limited(false),
+                   0,
+                   10,
+                   "File 'out.bmp' write error.\n",
                    [](const scratch_dir& d) {
                      expect_only(d, {"in.bmp", "out.bmp"});
                      EXPECT_EQ(read_file(d.file("out.bmp")), victim);
                    }});
   for (const std::string& plane : tesvarex.planes) {
-    cases.push_back({"symbolic link planted at " + plane, &tesvarex, {"in.bmp", "out.bmp"},
+    cases.push_back({"symbolic link planted at " + plane,
+                     &tesvarex,
+                     {"in.bmp", "out.bmp"},
                      [plane](const scratch_dir& d) {
                        ASSERT_TRUE(write_file(d.file("victim"), victim));
                        ASSERT_EQ(symlink("victim", d.file(plane).c_str()), 0);
                      },
-                     {}, 0, 0, "",
+                     {},
+                     0,
+                     0,
+                     "",
                      [](const scratch_dir& d) {
                        EXPECT_EQ(read_file(d.file("victim")), victim);
                        expect_outputs(tesvarex, d, "out.bmp",
                                       converted(tesvarex, known_colours(tesvarex)));
                      }});
   }
-  cases.push_back({"symbolic link to a missing name at the default output", &morvane, {"in.bmp"},
+  cases.push_back({"symbolic link to a missing name at the default output",
+                   &morvane,
+                   {"in.bmp"},
                    [](const scratch_dir& d) {
                      ASSERT_EQ(symlink("created", d.file("morvane.bmp").c_str()), 0);
                    },
-                   {}, 0, 0, "",
+                   {},
+                   0,
+                   0,
+                   "",
                    [](const scratch_dir& d) {
                      expect_only(d, {"in.bmp", "morvane.bmp"});
                      EXPECT_TRUE(S_ISREG(mode_of(d.file("morvane.bmp"))));
                    }});
-  cases.push_back({"hard link at a plane name", &tesvarex, {"in.bmp", "out.bmp"},
+  cases.push_back({"hard link at a plane name",
+                   &tesvarex,
+                   {"in.bmp", "out.bmp"},
                    [](const scratch_dir& d) {
                      ASSERT_TRUE(write_file(d.file("victim"), victim));
                      ASSERT_EQ(link(d.file("victim").c_str(), d.file("bmp_yuv_u.bmp").c_str()), 0);
                    },
-                   {}, 0, 0, "",
+                   {},
+                   0,
+                   0,
+                   "",
                    [](const scratch_dir& d) {
                      EXPECT_EQ(read_file(d.file("victim")), victim);
                      expect_outputs(tesvarex, d, "out.bmp",
                                     converted(tesvarex, known_colours(tesvarex)));
                    }});
-  cases.push_back({"FIFO planted at a plane name is replaced, not opened", &tesvarex,
-                   {"in.bmp", "out.bmp"},
-                   [](const scratch_dir& d) {
-                     ASSERT_EQ(mkfifo(d.file("bmp_yuv_u.bmp").c_str(), 0666), 0);
-                   },
-                   {}, 0, 0, "",
-                   [](const scratch_dir& d) {
-                     expect_outputs(tesvarex, d, "out.bmp",
-                                    converted(tesvarex, known_colours(tesvarex)));
-                   }});
-  cases.push_back({"the user's own file keeps its permission bits", &tesvar, {"in.bmp", "out.bmp"},
-                   [](const scratch_dir& d) {
-                     ASSERT_TRUE(write_file(d.file("out.bmp"), victim));
-                     ASSERT_EQ(chmod(d.file("out.bmp").c_str(), 0640), 0);
-                   },
-                   {}, 0, 0, "",
-                   [](const scratch_dir& d) {
-                     EXPECT_EQ(mode_of(d.file("out.bmp")) & 07777, 0640u);
-                   }});
-  cases.push_back({"a plane named like the input is not written", &tesvarex,
-                   {"bmp_yuv_y.bmp", "result.bmp"},
-                   [](const scratch_dir& d) {
-                     ASSERT_EQ(rename(d.file("in.bmp").c_str(), d.file("bmp_yuv_y.bmp").c_str()),
-                               0);
-                   },
-                   {}, 0, 10, "File 'bmp_yuv_y.bmp' cannot create.\n",
-                   [](const scratch_dir& d) {
-                     expect_only(d, {"bmp_yuv_v.bmp", "bmp_yuv_u.bmp", "bmp_yuv_y.bmp",
-                                     "result.bmp"});
-                     EXPECT_EQ(read_file(d.file("bmp_yuv_y.bmp")), safety_input);
-                   }});
-  cases.push_back({"/dev/null takes the result", &tesvar, {"in.bmp", "/dev/null"}, {}, {}, 0, 0, "",
+  cases.push_back(
+      {"FIFO planted at a plane name is replaced, not opened",
+       &tesvarex,
+       {"in.bmp", "out.bmp"},
+       [](const scratch_dir& d) { ASSERT_EQ(mkfifo(d.file("bmp_yuv_u.bmp").c_str(), 0666), 0); },
+       {},
+       0,
+       0,
+       "",
+       [](const scratch_dir& d) {
+         expect_outputs(tesvarex, d, "out.bmp", converted(tesvarex, known_colours(tesvarex)));
+       }});
+  cases.push_back(
+      {"the user's own file keeps its permission bits",
+       &tesvar,
+       {"in.bmp", "out.bmp"},
+       [](const scratch_dir& d) {
+         ASSERT_TRUE(write_file(d.file("out.bmp"), victim));
+         ASSERT_EQ(chmod(d.file("out.bmp").c_str(), 0640), 0);
+       },
+       {},
+       0,
+       0,
+       "",
+       [](const scratch_dir& d) { EXPECT_EQ(mode_of(d.file("out.bmp")) & 07777, 0640u); }});
+  cases.push_back(
+      {"a plane named like the input is not written",
+       &tesvarex,
+       {"bmp_yuv_y.bmp", "result.bmp"},
+       [](const scratch_dir& d) {
+         ASSERT_EQ(rename(d.file("in.bmp").c_str(), d.file("bmp_yuv_y.bmp").c_str()), 0);
+       },
+       {},
+       0,
+       10,
+       "File 'bmp_yuv_y.bmp' cannot create.\n",
+       [](const scratch_dir& d) {
+         expect_only(d, {"bmp_yuv_v.bmp", "bmp_yuv_u.bmp", "bmp_yuv_y.bmp", "result.bmp"});
+         EXPECT_EQ(read_file(d.file("bmp_yuv_y.bmp")), safety_input);
+       }});
+  cases.push_back({"/dev/null takes the result",
+                   &tesvar,
+                   {"in.bmp", "/dev/null"},
+                   {},
+                   {},
+                   0,
+                   0,
+                   "",
                    [](const scratch_dir& d) { expect_only(d, {"in.bmp"}); }});
-  cases.push_back({"/dev/full still fails", &morvanex, {"in.bmp", "/dev/full"}, {}, {}, 0, 10,
-                   "File '/dev/full' write error.\n",
-                   [](const scratch_dir& d) { expect_only(d, plus_planes(morvanex, {"in.bmp"})); }});
+  cases.push_back(
+      {"/dev/full still fails",
+       &morvanex,
+       {"in.bmp", "/dev/full"},
+       {},
+       {},
+       0,
+       10,
+       "File '/dev/full' write error.\n",
+       [](const scratch_dir& d) { expect_only(d, plus_planes(morvanex, {"in.bmp"})); }});
   return cases;
 }
 

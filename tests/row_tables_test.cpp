@@ -31,9 +31,16 @@ TEST(RowTables, RefuseEmptyNegativeAndOversizedImages) {
   struct bad_case {
     std::int64_t element_size, width, rows;
   };
-  const bad_case cases[] = {{4, 0, 2},  {4, 3, 0},  {4, -1, 2}, {4, 3, -1}, {0, 3, 2},
-                            {-4, 3, 2}, {4, INT64_MAX, 2}, {4, 2, INT64_MAX},
-                            {4, INT64_MAX / 4 + 1, 1}, {4, std::int64_t{1} << 31, std::int64_t{1} << 31}};
+  const bad_case cases[] = {{4, 0, 2},
+                            {4, 3, 0},
+                            {4, -1, 2},
+                            {4, 3, -1},
+                            {0, 3, 2},
+                            {-4, 3, 2},
+                            {4, INT64_MAX, 2},
+                            {4, 2, INT64_MAX},
+                            {4, INT64_MAX / 4 + 1, 1},
+                            {4, std::int64_t{1} << 31, std::int64_t{1} << 31}};
   for (const bad_case& c : cases) {
     std::uint8_t** image = alloc_image2d(c.element_size, c.width, c.rows);
     std::uint8_t** table = make_row_table(block.data(), c.width, c.element_size, c.rows);

@@ -10,8 +10,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <csignal>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>

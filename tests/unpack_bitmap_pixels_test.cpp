@@ -22,8 +22,9 @@ bytes unpack(const test_bitmap& spec, int* status, std::size_t pixels) {
 
 bytes unpack_ok(const test_bitmap& spec) {
   int status = -1;
-  bytes image = unpack(spec, &status, static_cast<std::size_t>(spec.width) *
-                                          static_cast<std::size_t>(spec.height < 0 ? -spec.height : spec.height));
+  bytes image = unpack(spec, &status,
+                       static_cast<std::size_t>(spec.width) *
+                           static_cast<std::size_t>(spec.height < 0 ? -spec.height : spec.height));
   EXPECT_EQ(status, 0);
   return image;
 }
@@ -49,7 +50,8 @@ TEST(UnpackBitmapPixels, TwentyFourBitRowsWithoutPaddingEndAtTheLastPixel) {
   ASSERT_EQ(build_bitmap(b).size(), 54u + 24u);
   bytes want;
   for (std::uint8_t v = 1; v <= 24; v += 3) {
-    want.insert(want.end(), {v, static_cast<std::uint8_t>(v + 1), static_cast<std::uint8_t>(v + 2), 0});
+    want.insert(want.end(),
+                {v, static_cast<std::uint8_t>(v + 1), static_cast<std::uint8_t>(v + 2), 0});
   }
   EXPECT_EQ(unpack_ok(b), want);
 }
@@ -81,8 +83,8 @@ TEST(UnpackBitmapPixels, EightBitLooksUpThePalette) {
   b.bit_count = 8;
   b.palette = palette_of({{10, 11, 12, 13}, {20, 21, 22, 23}, {30, 31, 32, 33}});
   b.pixels = pad_rows({{2, 0, 3, 255, 1}});  // 3 equals the entry count: no entry
-  EXPECT_EQ(unpack_ok(b), (bytes{30, 31, 32, 33, 10, 11, 12, 13, 0, 0, 0, 0, 0, 0, 0, 0,
-                                 20, 21, 22, 23}));
+  EXPECT_EQ(unpack_ok(b),
+            (bytes{30, 31, 32, 33, 10, 11, 12, 13, 0, 0, 0, 0, 0, 0, 0, 0, 20, 21, 22, 23}));
 }
 
 TEST(UnpackBitmapPixels, EightBitPaletteFollowsALargerInformationHeader) {
@@ -97,9 +99,9 @@ TEST(UnpackBitmapPixels, EightBitPaletteFollowsALargerInformationHeader) {
     std::uint32_t want_count;
   };
   const header_case cases[] = {
-      {40, 0, 0, 3},     {52, 12, 12, 3},   {56, 16, 16, 3},  {108, 68, 68, 3},
-      {124, 84, 84, 3},  {124, 0, 0, 3},    {124, 68, 0, 20},  // rows before the header's end
-      {100, 48, 0, 15},  {64, 12, 0, 6},    {16, 0, 0, 3},     // sizes without a palette rule
+      {40, 0, 0, 3},    {52, 12, 12, 3}, {56, 16, 16, 3},  {108, 68, 68, 3},
+      {124, 84, 84, 3}, {124, 0, 0, 3},  {124, 68, 0, 20},  // rows before the header's end
+      {100, 48, 0, 15}, {64, 12, 0, 6},  {16, 0, 0, 3},     // sizes without a palette rule
   };
   const bytes entries = palette_of({{10, 11, 12, 13}, {20, 21, 22, 23}, {30, 31, 32, 33}});
   for (const header_case& c : cases) {
@@ -158,8 +160,8 @@ TEST(UnpackBitmapPixels, EmptyImagesWriteNothing) {
     std::uint16_t bit_count;
     int want_status;
   };
-  const empty_case cases[] = {{0, 2, 24, 0}, {-2, 2, 24, 0}, {2, 0, 32, 0}, {0, 2, 1, 0},
-                              {2, 2, 16, 1}, {0, 0, 4, 1}};
+  const empty_case cases[] = {{0, 2, 24, 0}, {-2, 2, 24, 0}, {2, 0, 32, 0},
+                              {0, 2, 1, 0},  {2, 2, 16, 1},  {0, 0, 4, 1}};
   for (const empty_case& c : cases) {
     test_bitmap b;
     b.width = c.width;

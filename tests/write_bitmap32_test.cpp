@@ -28,10 +28,13 @@ TEST_F(WriteBitmap32, ThreeByTwoImage) {
   for (std::size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<std::uint8_t>(100 + i);
   const std::string path = dir_ + "/out.bmp";
   ASSERT_EQ(write_bitmap32(path.c_str(), pixels.data(), 3, 2, output_name_kind::typed), 0);
+  // One group of bytes per header field.
+  // clang-format off
   const bytes want_header = {
       'B', 'M', 78, 0, 0, 0,  0, 0, 0, 0,  54, 0, 0, 0,   // file header
       40, 0, 0, 0,  3, 0, 0, 0,  2, 0, 0, 0,  1, 0,  32, 0,
       0, 0, 0, 0,  24, 0, 0, 0,  0, 0, 0, 0,  0, 0, 0, 0,  0, 0, 0, 0,  0, 0, 0, 0};
+  // clang-format on
   ASSERT_EQ(want_header.size(), 54u);
   bytes want = want_header;
   want.insert(want.end(), pixels.begin(), pixels.end());
@@ -85,7 +88,8 @@ TEST_F(WriteBitmap32, DimensionsBeyondTheHeaderFieldsAreNotWritten) {
   const bytes pixel(4);
   testing::internal::CaptureStderr();
   EXPECT_EQ(write_bitmap32(path.c_str(), pixel.data(), 1, std::int64_t{1} << 31,
-                           output_name_kind::chosen), -1);
+                           output_name_kind::chosen),
+            -1);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "File '" + path + "' write error.\n");
   EXPECT_TRUE(read_file(path).empty());
 }
@@ -97,7 +101,7 @@ struct standing_case {
   const char* what;
   output_name_kind kind;
   std::function<void(const std::string& dir)> plant;  // puts something at dir/out.bmp
-  unsigned want_permissions;  // of the new file; 0: the umask's choice
+  unsigned want_permissions;                          // of the new file; 0: the umask's choice
 };
 
 mode_t permissions_of(const std::string& path) {
