@@ -1,7 +1,5 @@
 #include "core/load_bitmap_file.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -39,13 +37,21 @@ int report_read_error(const char* path) {
   return status::read_error;
 }
 
-// Pipes and sockets have no size to ask for: their bytes are known only
-// once they have been read to the end.
-bool size_is_unknown(const struct stat& info) {
-  return S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode);
+// Reads bytes bytes into data, in parts of at most largest_stdio_transfer;
+// false when any part arrives short.
+bool read_exactly(std::FILE* file, std::uint8_t* data, std::size_t bytes) {
+  for (std::size_t done = 0; done < bytes;) {
+    const std::size_t left = bytes - done;
+    const std::size_t part = left < largest_stdio_transfer ? left : largest_stdio_transfer;
+    if (std::fread(data + done, part, 1, file) != 1) {
+      return false;
+    }
+    done += part;
+  }
+  return true;
 }
 
-// Reads size bytes in one item; anything short of that is a failure.
+// Reads size bytes whole; anything short of that is a failure.
 int read_whole_file(std::FILE* file, const char* path, std::int64_t size, std::uint8_t** block) {
   if (static_cast<std::uint64_t>(size) > SIZE_MAX) {
     return report_no_memory();
@@ -55,7 +61,7 @@ int read_whole_file(std::FILE* file, const char* path, std::int64_t size, std::u
   if (data == nullptr) {
     return report_no_memory();
   }
-  if (std::fread(data, bytes, 1, file) != 1) {
+  if (!read_exactly(file, data, bytes)) {
     std::free(data);
     return report_read_error(path);
   }
@@ -135,7 +141,8 @@ int read_sized_file(std::FILE* file, const char* path, std::int64_t file_size, s
 name_info loaded_file;
 
 bool is_same_file(const name_info& a, const name_info& b) {
-  return a.exists && b.exists && a.device == b.device && a.inode == b.inode;
+  const bool identified = a.device != 0 || a.inode != 0;
+  return a.exists && b.exists && identified && a.device == b.device && a.inode == b.inode;
 }
 
 }  // namespace
@@ -153,20 +160,23 @@ int load_bitmap_file(const char* path, std::uint8_t** block, std::int64_t* size)
   *block = nullptr;
   *size = 0;
   loaded_file = name_info{};
-  std::FILE* file = std::fopen(path, "rb");
+  std::FILE* file = open_for_reading(path);
   if (file == nullptr) {
     print_name_message(message_id::open_error, path);
     return status::open_error;
   }
   loaded_file = inspect_open_file(file);
-  struct stat info {};
-  if (fstat(fileno(file), &info) != 0) {
+  // Pipes and sockets have no size to ask for: their bytes are known only
+  // once they have been read to the end.
+  std::int64_t file_size = 0;
+  bool is_pipe = false;
+  if (!query_file_size(file, &file_size, &is_pipe)) {
     std::fclose(file);
     print_name_message(message_id::stat_error, path);
     return status::stat_error;
   }
-  const int result = size_is_unknown(info) ? read_stream_to_end(file, path, block, size)
-                                           : read_sized_file(file, path, info.st_size, block, size);
+  const int result = is_pipe ? read_stream_to_end(file, path, block, size)
+                             : read_sized_file(file, path, file_size, block, size);
   std::fclose(file);
   return result;
 }

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/text_output.h"
+
 namespace {
 
 struct message_entry {
@@ -48,14 +50,35 @@ struct message_buffer {
 
 void flush(message_buffer& out) {
   if (out.used > 0) {
-    std::fwrite(out.bytes, 1, out.used, stderr);
+    write_text(stderr, out.bytes, out.used);
     out.used = 0;
   }
 }
 
+// The bytes of a full buffer up to the start of a UTF-8 character that the
+// buffer does not hold whole, so that no write splits a character.
+std::size_t complete_characters(const message_buffer& out) {
+  for (std::size_t back = 1; back <= 3 && back <= out.used; ++back) {
+    const auto c = static_cast<unsigned char>(out.bytes[out.used - back]);
+    if ((c & 0xC0u) != 0x80u) {
+      const std::size_t length = c >= 0xF0u ? 4 : c >= 0xE0u ? 3 : c >= 0xC0u ? 2 : 1;
+      return length > back ? out.used - back : out.used;
+    }
+  }
+  return out.used;
+}
+
+// Writes a full buffer, keeping back a character it holds only in part.
+void flush_full(message_buffer& out) {
+  const std::size_t whole = complete_characters(out);
+  write_text(stderr, out.bytes, whole);
+  out.used -= whole;
+  std::memmove(out.bytes, out.bytes + whole, out.used);
+}
+
 void put(message_buffer& out, char c) {
   if (out.used == sizeof out.bytes) {
-    flush(out);
+    flush_full(out);
   }
   out.bytes[out.used++] = c;
 }

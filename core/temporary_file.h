@@ -1,8 +1,8 @@
 // The one temporary file a run may hold at a time: created beside the file
 // it will replace, renamed over that file once complete, and removed on
-// every other way out, including the signals that end a run (SIGINT,
-// SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ), after which the process still ends
-// by the same signal.
+// every other way out, including the interrupts that end a run (see
+// interrupt_cleanup.h), after which the process still ends as it would
+// have.
 #pragma once
 
 #include <cstdio>

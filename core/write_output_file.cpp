@@ -14,15 +14,29 @@ int report(message_id id, const char* path) {
   return status::write_failed;
 }
 
+// Writes one piece in parts of at most largest_stdio_transfer bytes; false
+// when any part is not written whole.
+bool write_piece(std::FILE* file, const output_piece& piece) {
+  if (piece.count > SIZE_MAX) {
+    return false;
+  }
+  const auto count = static_cast<std::size_t>(piece.count);
+  for (std::size_t done = 0; done < count;) {
+    const std::size_t left = count - done;
+    const std::size_t part = left < largest_stdio_transfer ? left : largest_stdio_transfer;
+    if (std::fwrite(piece.bytes + done, part, 1, file) != 1) {
+      return false;
+    }
+    done += part;
+  }
+  return true;
+}
+
 // Writes every piece and flushes; true only when all arrived whole and the
 // stream reports no error.
 bool write_pieces(std::FILE* file, const output_piece* pieces, int piece_count) {
   for (int i = 0; i < piece_count; ++i) {
-    if (pieces[i].count > SIZE_MAX) {
-      return false;
-    }
-    const auto count = static_cast<std::size_t>(pieces[i].count);
-    if (count > 0 && std::fwrite(pieces[i].bytes, count, 1, file) != 1) {
+    if (!write_piece(file, pieces[i])) {
       return false;
     }
   }
@@ -61,8 +75,12 @@ int write_output_file(const char* path, const output_piece* pieces, int piece_co
   if (path[0] == '\0' || old_file.directory) {
     return report(message_id::cannot_create, path);
   }
-  if (kind == output_name_kind::typed && inspect_name(path, true).stream) {
-    return write_directly(std::fopen(path, "wb"), path, pieces, piece_count);
+  if (kind == output_name_kind::typed) {
+    bool is_stream = false;
+    std::FILE* stream = open_stream_for_writing(path, &is_stream);
+    if (is_stream) {
+      return write_directly(stream, path, pieces, piece_count);
+    }
   }
   std::FILE* file = create_temporary_file(path);
   if (file == nullptr) {

@@ -1,7 +1,8 @@
 // morvanex: as morvane, and also writes H, S and V as grey-scale images.
 #include "convert/convert_with_planes.h"
+#include "driver/program_entry.h"
 #include "driver/run_converter.h"
 
-int main(int argc, char** argv) {
+int program_main(int argc, const char* const* argv) {
   return run_converter(argc, argv, "morvanex.bmp", convert_to_hsv_with_planes);
 }

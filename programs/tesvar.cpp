@@ -1,5 +1,8 @@
 // tesvar: converts a bitmap to luma and colour differences (Y, Cb, Cr).
 #include "convert/convert_to_yuv.h"
+#include "driver/program_entry.h"
 #include "driver/run_converter.h"
 
-int main(int argc, char** argv) { return run_converter(argc, argv, "tesvar.bmp", convert_to_yuv); }
+int program_main(int argc, const char* const* argv) {
+  return run_converter(argc, argv, "tesvar.bmp", convert_to_yuv);
+}

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -25,6 +26,18 @@ name_info describe(const struct stat& st) {
 
 }  // namespace
 
+std::FILE* open_for_reading(const char* path) { return std::fopen(path, "rb"); }
+
+bool query_file_size(std::FILE* file, std::int64_t* size, bool* is_pipe) {
+  struct stat st {};
+  if (fstat(fileno(file), &st) != 0) {
+    return false;
+  }
+  *is_pipe = S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode);
+  *size = static_cast<std::int64_t>(st.st_size);
+  return true;
+}
+
 name_info inspect_name(const char* path, bool follow_links) {
   struct stat st {};
   const int result = follow_links ? stat(path, &st) : lstat(path, &st);
@@ -34,6 +47,11 @@ name_info inspect_name(const char* path, bool follow_links) {
 name_info inspect_open_file(std::FILE* file) {
   struct stat st {};
   return fstat(fileno(file), &st) == 0 ? describe(st) : name_info{};
+}
+
+std::size_t directory_part_length(const char* path) {
+  const char* slash = std::strrchr(path, '/');
+  return slash == nullptr ? 0 : static_cast<std::size_t>(slash - path) + 1;
 }
 
 unsigned new_file_permissions() {
@@ -67,6 +85,11 @@ bool sync_to_storage(std::FILE* file) { return fsync(fileno(file)) == 0; }
 bool rename_replacing(const char* from, const char* to) { return rename(from, to) == 0; }
 
 void remove_name(const char* path) { unlink(path); }
+
+std::FILE* open_stream_for_writing(const char* path, bool* is_stream) {
+  *is_stream = inspect_name(path, true).stream;
+  return *is_stream ? std::fopen(path, "wb") : nullptr;
+}
 
 std::FILE* open_regular_file_in_place(const char* path) {
   // Non-blocking so that a FIFO put there since it was inspected cannot

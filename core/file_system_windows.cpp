@@ -1,0 +1,284 @@
+#include "core/file_system.h"
+
+// windows.h first: bcrypt.h needs its types.
+#include <windows.h>
+
+#include <bcrypt.h>
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <cwchar>
+#include <string>
+
+#include "core/wide_names_windows.h"
+
+namespace {
+
+constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+HANDLE handle_of(std::FILE* file) {
+  return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+}
+
+// A stream for writing that owns handle; the handle is closed on failure.
+std::FILE* stream_from_handle(HANDLE handle) {
+  const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+  if (descriptor < 0) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  std::FILE* file = _fdopen(descriptor, "wb");
+  if (file == nullptr) {
+    _close(descriptor);
+  }
+  return file;
+}
+
+bool is_separator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// A name in the pipe namespace (\\.\pipe\NAME). Opening one connects to the
+// pipe and takes up one of its instances, so such a name is never opened
+// merely to be inspected.
+bool is_pipe_name(const std::wstring& name) {
+  return name.size() > 9 && is_separator(name[0]) && is_separator(name[1]) &&
+         (name[2] == L'.' || name[2] == L'?') && is_separator(name[3]) &&
+         _wcsnicmp(name.c_str() + 4, L"pipe", 4) == 0 && is_separator(name[8]);
+}
+
+name_info stream_info() {
+  name_info info;
+  info.exists = true;
+  info.stream = true;
+  return info;
+}
+
+// True for the reparse points that are links to another name (symbolic
+// links and junctions); a file whose reparse point cannot be read counts as
+// one.
+bool is_link_reparse_point(HANDLE handle) {
+  FILE_ATTRIBUTE_TAG_INFO tag{};
+  if (GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag) == 0) {
+    return true;
+  }
+  return tag.ReparseTag == IO_REPARSE_TAG_SYMLINK || tag.ReparseTag == IO_REPARSE_TAG_MOUNT_POINT;
+}
+
+// What stands behind an open handle. links_opened says the handle was opened
+// on a link itself rather than on what it leads to. Windows has no
+// permission bits to keep, so no file counts as the user's own.
+name_info describe_handle(HANDLE handle, bool links_opened) {
+  const DWORD type = GetFileType(handle);
+  if (type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE) {
+    return stream_info();
+  }
+  BY_HANDLE_FILE_INFORMATION details{};
+  if (type != FILE_TYPE_DISK || GetFileInformationByHandle(handle, &details) == 0) {
+    return name_info{};
+  }
+  name_info info;
+  info.exists = true;
+  const DWORD attributes = details.dwFileAttributes;
+  info.link = links_opened && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+              is_link_reparse_point(handle);
+  info.directory = !info.link && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  info.regular = !info.link && !info.directory;
+  info.device = details.dwVolumeSerialNumber;
+  info.inode = std::uint64_t{details.nFileIndexHigh} << 32 | details.nFileIndexLow;
+  return info;
+}
+
+// errno for the system's reason a file could not be created.
+int errno_for(DWORD error) {
+  switch (error) {
+    case ERROR_ACCESS_DENIED:
+      return EACCES;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return EEXIST;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+      return ENOENT;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return ENOSPC;
+    case ERROR_WRITE_PROTECT:
+      return EROFS;
+    case ERROR_FILENAME_EXCED_RANGE:
+      return ENAMETOOLONG;
+    default:
+      return EIO;
+  }
+}
+
+// Replaces the six characters at letters with random letters and digits
+// from the system's random number generator.
+bool fill_random_letters(char* letters) {
+  static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  constexpr unsigned alphabet_size = sizeof alphabet - 1;
+  unsigned char random[6];
+  if (!BCRYPT_SUCCESS(
+          BCryptGenRandom(nullptr, random, sizeof random, BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
+    return false;
+  }
+  for (std::size_t i = 0; i < sizeof random; ++i) {
+    letters[i] = alphabet[random[i] % alphabet_size];
+  }
+  return true;
+}
+
+}  // namespace
+
+std::FILE* open_for_reading(const char* path) {
+  std::wstring name;
+  return to_wide_name(path, &name) ? _wfopen(name.c_str(), L"rb") : nullptr;
+}
+
+bool query_file_size(std::FILE* file, std::int64_t* size, bool* is_pipe) {
+  struct _stat64 st {};
+  if (_fstat64(_fileno(file), &st) != 0) {
+    return false;
+  }
+  *is_pipe = (st.st_mode & _S_IFMT) == _S_IFIFO;
+  *size = st.st_size;
+  return true;
+}
+
+name_info inspect_name(const char* path, bool follow_links) {
+  std::wstring name;
+  if (!to_wide_name(path, &name)) {
+    return name_info{};
+  }
+  if (is_pipe_name(name)) {
+    return stream_info();
+  }
+  const DWORD flags =
+      FILE_FLAG_BACKUP_SEMANTICS | (follow_links ? DWORD{0} : DWORD{FILE_FLAG_OPEN_REPARSE_POINT});
+  const HANDLE handle = CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES, share_all, nullptr,
+                                    OPEN_EXISTING, flags, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    return name_info{};
+  }
+  const name_info info = describe_handle(handle, !follow_links);
+  CloseHandle(handle);
+  return info;
+}
+
+name_info inspect_open_file(std::FILE* file) {
+  const HANDLE handle = handle_of(file);
+  return handle == INVALID_HANDLE_VALUE ? name_info{} : describe_handle(handle, false);
+}
+
+std::size_t directory_part_length(const char* path) {
+  std::size_t length = 0;
+  for (std::size_t i = 0; path[i] != '\0'; ++i) {
+    if (path[i] == '/' || path[i] == '\\') {
+      length = i + 1;
+    }
+  }
+  // "C:NAME" names NAME in drive C's current directory.
+  const bool drive_relative = length == 0 && path[0] != '\0' && path[1] == ':';
+  return drive_relative ? 2 : length;
+}
+
+unsigned new_file_permissions() { return 0; }
+
+// The new file is shared for deletion so that the interrupt handler, which
+// runs on a thread of its own, can remove it while it is still open.
+std::FILE* create_unique_file(char* path) {
+  const std::size_t length = std::strlen(path);
+  constexpr int attempts = 100;
+  for (int attempt = 0; attempt < attempts; ++attempt) {
+    std::wstring name;
+    if (length < 6 || !fill_random_letters(path + length - 6) || !to_wide_name(path, &name)) {
+      errno = EINVAL;
+      return nullptr;
+    }
+    const HANDLE handle =
+        CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+      std::FILE* file = stream_from_handle(handle);
+      if (file == nullptr) {
+        DeleteFileW(name.c_str());
+        errno = EMFILE;
+      }
+      return file;
+    }
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+      errno = errno_for(error);
+      return nullptr;
+    }
+  }
+  errno = EEXIST;
+  return nullptr;
+}
+
+bool set_permissions(std::FILE* /*file*/, unsigned /*permissions*/) { return true; }
+
+bool sync_to_storage(std::FILE* file) { return FlushFileBuffers(handle_of(file)) != 0; }
+
+bool rename_replacing(const char* from, const char* to) {
+  std::wstring old_name;
+  std::wstring new_name;
+  return to_wide_name(from, &old_name) && to_wide_name(to, &new_name) &&
+         MoveFileExW(old_name.c_str(), new_name.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+void remove_name(const char* path) {
+  std::wstring name;
+  if (to_wide_name(path, &name)) {
+    DeleteFileW(name.c_str());
+  }
+}
+
+// Console names such as CON cannot be opened merely to be inspected, so a
+// name that cannot be inspected is tried too; opening a name that does not
+// exist creates nothing.
+std::FILE* open_stream_for_writing(const char* path, bool* is_stream) {
+  *is_stream = false;
+  const name_info info = inspect_name(path, true);
+  std::wstring name;
+  if ((info.exists && !info.stream) || !to_wide_name(path, &name)) {
+    return nullptr;
+  }
+  const HANDLE handle = CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    *is_stream = info.stream;
+    return nullptr;
+  }
+  const DWORD type = GetFileType(handle);
+  if (type != FILE_TYPE_CHAR && type != FILE_TYPE_PIPE) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  *is_stream = true;
+  return stream_from_handle(handle);
+}
+
+std::FILE* open_regular_file_in_place(const char* path) {
+  std::wstring name;
+  if (!to_wide_name(path, &name) || is_pipe_name(name)) {
+    return nullptr;
+  }
+  const HANDLE handle = CreateFileW(name.c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    return nullptr;
+  }
+  // Checked before anything is cut: only a regular file is written over.
+  if (!describe_handle(handle, true).regular || SetEndOfFile(handle) == 0) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  return stream_from_handle(handle);
+}
+
+bool creation_was_refused() { return errno == EACCES; }
