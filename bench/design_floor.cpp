@@ -9,12 +9,12 @@
 //
 // Only bottom-up 24-bit, 32-bit and 256-colour files are understood; it is
 // a yardstick, not a converter, and it is deliberately plain about memory.
-#include <sys/stat.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 namespace {
 
@@ -34,12 +34,15 @@ int load(const char* path, std::uint8_t** block, std::size_t* size) {
   if (file == nullptr) {
     return 1;
   }
-  struct stat info {};
-  if (fstat(fileno(file), &info) != 0 || info.st_size <= 54) {
+  // The file's size in 64 bits on every system (fstat's is 32 bits wide
+  // on Windows).
+  std::error_code error;
+  const std::uintmax_t bytes = std::filesystem::file_size(path, error);
+  if (error || bytes <= 54 || bytes > SIZE_MAX) {
     std::fclose(file);
     return 1;
   }
-  *size = static_cast<std::size_t>(info.st_size);
+  *size = static_cast<std::size_t>(bytes);
   *block = static_cast<std::uint8_t*>(std::malloc(*size));
   const bool read = *block != nullptr && std::fread(*block, *size, 1, file) == 1;
   std::fclose(file);
