@@ -1,7 +1,13 @@
-# Installation layout and the Debian package.
+# Installation layout and the Debian package; a Windows build makes a ZIP
+# instead (packaging_windows.cmake).
 #
 #   cmake --install build --prefix /some/where   -> bin/, share/man/man1/, share/doc/
 #   (cd build && cpack -G DEB)                    -> colour-converters_*.deb
+if(WIN32)
+  include(${CMAKE_CURRENT_LIST_DIR}/packaging_windows.cmake)
+  return()
+endif()
+
 include(GNUInstallDirs)
 
 set(CONVERTERS_PACKAGE_CONTACT "colour converters maintainers <colour-converters@example.org>"
