@@ -222,12 +222,28 @@ bool set_permissions(std::FILE* /*file*/, unsigned /*permissions*/) { return tru
 
 bool sync_to_storage(std::FILE* file) { return FlushFileBuffers(handle_of(file)) != 0; }
 
+// A virus scanner or an indexer may hold a file that was just written or is
+// about to be replaced for a moment, so a refused rename is tried again a
+// few times, for half a second at most, before it counts as failed.
 bool rename_replacing(const char* from, const char* to) {
   std::wstring old_name;
   std::wstring new_name;
-  return to_wide_name(from, &old_name) && to_wide_name(to, &new_name) &&
-         MoveFileExW(old_name.c_str(), new_name.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  if (!to_wide_name(from, &old_name) || !to_wide_name(to, &new_name)) {
+    return false;
+  }
+  constexpr DWORD attempts = 10;
+  for (DWORD attempt = 1;; ++attempt) {
+    if (MoveFileExW(old_name.c_str(), new_name.c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
+      return true;
+    }
+    const DWORD error = GetLastError();
+    const bool held_by_another = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
+    if (!held_by_another || attempt == attempts) {
+      return false;
+    }
+    Sleep(10 * attempt);
+  }
 }
 
 void remove_name(const char* path) {
