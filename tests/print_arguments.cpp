@@ -48,5 +48,7 @@ int wmain(int argc, wchar_t** argv) {
   return print_arguments(args);
 }
 #else
-int main(int argc, char** argv) { return print_arguments(std::vector<std::string>(argv, argv + argc)); }
+int main(int argc, char** argv) {
+  return print_arguments(std::vector<std::string>(argv, argv + argc));
+}
 #endif

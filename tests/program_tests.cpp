@@ -439,6 +439,12 @@ TEST(ProgramLoading, FailuresPrintTheLoaderMessage) {
        11,
        "'a\\033[31m\\012\\177.bmp' open error.\n"},
       {"missing default file", &tesvar, {}, {}, 11, "'tesvar.bmp' open error.\n"},
+      {"missing input with a name outside ASCII, printed as UTF-8",
+       &tesvarex,
+       {"\xE7\x94\xBB\xE5\x83\x8F.bmp"},
+       {},
+       11,
+       "'\xE7\x94\xBB\xE5\x83\x8F.bmp' open error.\n"},
       {"missing default file", &morvanex, {}, {}, 11, "'morvanex.bmp' open error.\n"},
       {"54-byte file",
        &tesvar,
@@ -615,12 +621,17 @@ TEST(ProgramMemory, FileTooLargeToLoad) {
   if (const std::string why = unsupported_options(capped); !why.empty()) {
     GTEST_SKIP() << why;
   }
-  const scratch_dir dir;
-  const std::string path = dir.file("in.bmp");
-  ASSERT_TRUE(write_file(path, build_bitmap(two_by_two_24())));
-  std::filesystem::resize_file(path, 1ull << 30);  // sparse: takes no disk space
-  expect_status(run(tesvar, dir, {"in.bmp", "out.bmp"}, capped), 14, "Couldn't allocate memory.\n");
-  EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.bmp"});
+  // Sizes that a 32-bit count would turn negative or into a small file.
+  for (const std::uint64_t size : {1ull << 30, (1ull << 31) + 54, (1ull << 32) + 54}) {
+    SCOPED_TRACE(size);
+    const scratch_dir dir;
+    const std::string path = dir.file("in.bmp");
+    ASSERT_TRUE(write_file(path, build_bitmap(two_by_two_24())));
+    std::filesystem::resize_file(path, size);  // sparse: takes no disk space
+    expect_status(run(tesvar, dir, {"in.bmp", "out.bmp"}, capped), 14,
+                  "Couldn't allocate memory.\n");
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.bmp"});
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -910,6 +921,20 @@ TEST(ProgramFileNames, DefaultNameIsInputAndOutput) {
       EXPECT_EQ(read_file(dir.file("in.bmp")), input);
       expect_outputs(*p, dir, p->default_file, converted(*p, source));
     }
+  }
+}
+
+TEST(ProgramFileNames, NamesOutsideAsciiAreUsedAsGiven) {
+  const std::string input = "\xE7\x94\xBB\xE5\x83\x8F.bmp";                   // picture
+  const std::string output = "r\xC3\xA9sultat \xE7\xB5\x90\xE6\x9E\x9C.bmp";  // with a space
+  for (const program* p : {&tesvar, &morvanex}) {
+    SCOPED_TRACE(p->name);
+    const picture source = known_colours(*p);
+    const scratch_dir dir;
+    put_files(dir, {{input, build_bitmap(encode_24(source, false))}});
+    expect_status(run(*p, dir, {input, output}), 0, "");
+    EXPECT_EQ(dir.entries(), plus_planes(*p, {input, output}));
+    expect_outputs(*p, dir, output, converted(*p, source));
   }
 }
 

@@ -113,8 +113,7 @@ void make_pipe(HANDLE& read_end, HANDLE& write_end) {
 std::mutex inheritable_handles;
 
 PROCESS_INFORMATION start(const std::string& executable, const std::vector<std::string>& args,
-                          const std::string& working_dir, const run_options& options,
-                          handles& h) {
+                          const std::string& working_dir, const run_options& options, handles& h) {
   const std::wstring application =
       std::filesystem::absolute(std::filesystem::u8path(executable)).make_preferred().wstring();
   std::wstring line = command_line(args);
@@ -167,7 +166,8 @@ std::string unsupported_options(const run_options& options) {
     }
   };
   add(options.address_space_limit != 0, "Windows has no address-space limit for a process");
-  add(options.file_size_limit != 0, "Windows has no limit on the size of the files a process writes");
+  add(options.file_size_limit != 0,
+      "Windows has no limit on the size of the files a process writes");
   add(options.signal_on_temporary_file != 0, "Windows has no signals to end a process by");
   add(options.umask >= 0, "Windows has no file-creation mask");
   add(options.without_root, "Windows has no root user whose rights a test could give up");
