@@ -4,12 +4,15 @@ writes (the one the README's Try-it converts), the result of each program
 and the six plane images, as PNG files.
 
     docs/make_gallery.py [--programs DIR] [--sample-maker PATH] [--out DIR] [--check]
+                         [--exe-suffix SUFFIX] [--emulator COMMAND]
 
 DIR for --programs defaults to build/programs, PATH for --sample-maker to
 build/docs/make_sample_bitmap, DIR for --out to docs/gallery (all from the
 project root). With --check nothing is written: the exit
 status is 0 when the PNG files in --out show exactly what the programs make
-now, 1 when they do not, and 77 when Pillow is missing.
+now, 1 when they do not, and 77 when Pillow is missing. SUFFIX is added to
+the program names (".exe" for Windows programs), and COMMAND (such as wine)
+runs them and the sample maker.
 
 Needs Pillow (Debian: python3-pil); run it with /usr/bin/python3 when
 another python3 comes first on PATH.
@@ -17,6 +20,7 @@ another python3 comes first on PATH.
 
 import argparse
 import os
+import shlex
 import subprocess
 import sys
 import tempfile
@@ -34,19 +38,20 @@ RUNS = [
 ]
 
 
-def render(programs, sample_maker):
+def render(programs, sample_maker, exe_suffix="", emulator=()):
     """{gallery name: picture} for everything the gallery shows."""
     from PIL import Image
     pictures = {}
     with tempfile.TemporaryDirectory() as work:
-        made = subprocess.run([sample_maker, "input.bmp"], cwd=work, capture_output=True)
+        made = subprocess.run([*emulator, sample_maker, "input.bmp"], cwd=work,
+                              capture_output=True)
         if made.returncode != 0:
             sys.exit(f"{sample_maker} failed with status {made.returncode}: {made.stderr!r}")
         with Image.open(os.path.join(work, "input.bmp")) as sample:
             pictures["input.png"] = sample.convert("RGB")
         for program, outputs in RUNS:
-            run = subprocess.run([os.path.join(programs, program), "input.bmp", "result.bmp"],
-                                 cwd=work, capture_output=True)
+            run = subprocess.run([*emulator, os.path.join(programs, program + exe_suffix),
+                                  "input.bmp", "result.bmp"], cwd=work, capture_output=True)
             if run.returncode != 0 or run.stderr:
                 sys.exit(f"{program} failed with status {run.returncode}: {run.stderr!r}")
             for file_name, gallery_name in outputs.items():
@@ -73,6 +78,8 @@ def main():
                         default=os.path.join(ROOT, "build", "docs", "make_sample_bitmap"))
     parser.add_argument("--out", default=os.path.join(ROOT, "docs", "gallery"))
     parser.add_argument("--check", action="store_true")
+    parser.add_argument("--exe-suffix", default="")
+    parser.add_argument("--emulator", default="")
     args = parser.parse_args()
     try:
         from PIL import Image
@@ -80,7 +87,8 @@ def main():
         print("skipped: Pillow is not installed (Debian: python3-pil)")
         sys.exit(77)
 
-    pictures = render(os.path.abspath(args.programs), os.path.abspath(args.sample_maker))
+    pictures = render(os.path.abspath(args.programs), os.path.abspath(args.sample_maker),
+                      args.exe_suffix, shlex.split(args.emulator))
     if args.check:
         stale = []
         for name, picture in sorted(pictures.items()):

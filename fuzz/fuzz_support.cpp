@@ -1,29 +1,20 @@
 #include "fuzz/fuzz_support.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <system_error>
 
 namespace {
 
-char workdir[64];
+std::filesystem::path workdir;
 
 void remove_workdir() {
-  DIR* dir = opendir(workdir);
-  if (dir != nullptr) {
-    while (const dirent* entry = readdir(dir)) {
-      if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
-        const std::string path = std::string(workdir) + "/" + entry->d_name;
-        std::remove(path.c_str());
-      }
-    }
-    closedir(dir);
-  }
-  rmdir(workdir);
+  std::error_code ignored;
+  std::filesystem::current_path(workdir.parent_path(), ignored);
+  std::filesystem::remove_all(workdir, ignored);
 }
 
 const char* const run_outputs[] = {"in.bmp",        "out.bmp",       "bmp_yuv_v.bmp",
@@ -33,11 +24,21 @@ const char* const run_outputs[] = {"in.bmp",        "out.bmp",       "bmp_yuv_v.
 }  // namespace
 
 void enter_fuzz_workdir() {
-  struct stat info {};
-  const char* base = stat("/dev/shm", &info) == 0 && S_ISDIR(info.st_mode) ? "/dev/shm" : "/tmp";
-  std::snprintf(workdir, sizeof workdir, "%s/converter-fuzz-XXXXXX", base);
-  require(mkdtemp(workdir) != nullptr, "cannot create a working directory");
-  require(chdir(workdir) == 0, "cannot enter the working directory");
+  std::error_code error;
+  std::filesystem::path base = "/dev/shm";
+  if (!std::filesystem::is_directory(base, error)) {
+    base = std::filesystem::temp_directory_path();
+  }
+  std::random_device seed;
+  for (int attempt = 0; attempt < 100 && workdir.empty(); ++attempt) {
+    const std::filesystem::path dir = base / ("converter-fuzz-" + std::to_string(seed()));
+    if (std::filesystem::create_directory(dir, error)) {
+      workdir = dir;
+    }
+  }
+  require(!workdir.empty(), "cannot create a working directory");
+  std::filesystem::current_path(workdir, error);
+  require(!error, "cannot enter the working directory");
   std::atexit(remove_workdir);
 }
 
@@ -49,8 +50,9 @@ void require(bool holds, const char* message) {
 }
 
 std::int64_t file_size_or_minus_one(const char* path) {
-  struct stat info {};
-  return stat(path, &info) == 0 ? static_cast<std::int64_t>(info.st_size) : -1;
+  std::error_code error;
+  const std::uintmax_t size = std::filesystem::file_size(path, error);
+  return error ? -1 : static_cast<std::int64_t>(size);
 }
 
 void remove_run_outputs() {

@@ -6,7 +6,8 @@
 #include <cstdint>
 #include <string>
 
-// Creates a fresh directory under /dev/shm (or /tmp) and makes it the
+// Creates a fresh directory under /dev/shm (or the system's temporary
+// directory) and makes it the
 // working directory, so that plane and result files land there. The
 // directory and its files are removed at exit. Aborts when it cannot.
 void enter_fuzz_workdir();

@@ -7,9 +7,6 @@
 // return null. CONVERTERS_ALLOCATION_REPORT=PATH makes the process write
 // "calls=C live=L" to PATH at exit: the allocations asked for and the
 // blocks still held.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
@@ -19,8 +16,10 @@ extern "C" {
 void* __real_malloc(std::size_t size);
 void* __real_calloc(std::size_t count, std::size_t size);
 void* __real_realloc(void* block, std::size_t size);
+#ifndef _WIN32
 void* __real_aligned_alloc(std::size_t alignment, std::size_t size);
 int __real_posix_memalign(void** block, std::size_t alignment, std::size_t size);
+#endif
 void __real_free(void* block);
 }
 
@@ -30,6 +29,18 @@ long calls = 0;
 long live = 0;
 long failing_call = -1;  // -1: not read yet; 0: never fail
 
+// On Windows the C runtime and the statically linked C++ and thread
+// libraries allocate through these same wrappers, before main and on the
+// first use of a lock, and fail badly when refused. Only the run's own
+// allocations are counted: from the moment main's start-up call to __main
+// (which runs the constructors) returns, after a first guarded static has
+// made the thread library set up its locks.
+#ifdef _WIN32
+bool counting = false;
+#else
+constexpr bool counting = true;
+#endif
+
 long read_failing_call() {
   const char* text = std::getenv("CONVERTERS_FAIL_ALLOCATION");
   return text == nullptr ? 0 : std::strtol(text, nullptr, 10);
@@ -37,6 +48,9 @@ long read_failing_call() {
 
 // Counts one allocation; false when this one is to fail.
 bool may_allocate() {
+  if (!counting) {
+    return true;
+  }
   if (failing_call < 0) {
     failing_call = read_failing_call();
   }
@@ -45,7 +59,7 @@ bool may_allocate() {
 }
 
 void* counted(void* block) {
-  if (block != nullptr) {
+  if (counting && block != nullptr) {
     ++live;
   }
   return block;
@@ -56,15 +70,11 @@ __attribute__((destructor)) void write_report() {
   if (path == nullptr) {
     return;
   }
-  char text[64];
-  const int length = std::snprintf(text, sizeof text, "calls=%ld live=%ld\n", calls, live);
-  const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd >= 0 && length > 0) {
-    const ssize_t written = write(fd, text, static_cast<std::size_t>(length));
-    static_cast<void>(written);
-  }
-  if (fd >= 0) {
-    close(fd);
+  // The C library's own allocations for the stream do not pass through
+  // the wrappers above.
+  if (std::FILE* report = std::fopen(path, "w")) {
+    std::fprintf(report, "calls=%ld live=%ld\n", calls, live);
+    std::fclose(report);
   }
 }
 
@@ -91,6 +101,8 @@ void* __wrap_realloc(void* block, std::size_t size) {
   return moved;
 }
 
+// Windows' C runtime has neither of these two.
+#ifndef _WIN32
 void* __wrap_aligned_alloc(std::size_t alignment, std::size_t size) {
   return may_allocate() ? counted(__real_aligned_alloc(alignment, size)) : nullptr;
 }
@@ -100,17 +112,29 @@ int __wrap_posix_memalign(void** block, std::size_t alignment, std::size_t size)
     return ENOMEM;
   }
   const int result = __real_posix_memalign(block, alignment, size);
-  if (result == 0) {
+  if (counting && result == 0) {
     ++live;
   }
   return result;
 }
+#endif
 
 void __wrap_free(void* block) {
-  if (block != nullptr) {
+  if (counting && block != nullptr) {
     --live;
   }
   __real_free(block);
 }
+
+#ifdef _WIN32
+void __real___main();
+
+void __wrap___main() {
+  __real___main();
+  static volatile int guarded = std::rand();
+  static_cast<void>(guarded);
+  counting = true;
+}
+#endif
 
 }  // extern "C"

@@ -1,6 +1,6 @@
 #include "tests/bitmap_builder.h"
 
-#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -81,16 +81,15 @@ test_bitmap sample_bitmap_24(std::int32_t width, std::int32_t height) {
 }
 
 bool write_file(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) {
-    return false;
-  }
-  const bool ok = bytes.empty() || std::fwrite(bytes.data(), bytes.size(), 1, f) == 1;
-  return std::fclose(f) == 0 && ok;
+  std::ofstream out(std::filesystem::u8path(path), std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  return !out.fail();
 }
 
 std::vector<std::uint8_t> read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
   return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in),
                                    std::istreambuf_iterator<char>());
 }

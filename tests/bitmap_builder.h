@@ -37,7 +37,8 @@ std::vector<std::uint8_t> palette_of(const std::vector<std::vector<std::uint8_t>
 // pattern, bottom row first.
 test_bitmap sample_bitmap_24(std::int32_t width, std::int32_t height);
 
-// Writes bytes to path; returns false on any failure.
+// Writes bytes to path (UTF-8, as are all paths in the tests); returns
+// false on any failure.
 bool write_file(const std::string& path, const std::vector<std::uint8_t>& bytes);
 
 // The whole file at path (empty if it cannot be read).

@@ -2,7 +2,11 @@
 ImageMagick and GraphicsMagick write go in, also through pipes, and the
 files the programs write are read back by them.
 
-    interop_test.py BIN_DIR GROUP [unittest options]
+    interop_test.py BIN_DIR GROUP [--exe-suffix SUFFIX] [--emulator COMMAND]
+
+SUFFIX is added to the program names (".exe" for Windows programs, which
+are then run by COMMAND, such as wine; their CRLF line ends on the
+standard error stream are read as plain newlines).
 
 GROUP is "reference" (checks the reference conversion itself; needs
 nothing), "pillow" (needs Pillow), "imagemagick" (needs Pillow and
@@ -16,7 +20,9 @@ the picture (a larger header, a pipe) are compared instead with a run on
 the plain 24-bit file, a case the reference checks.
 """
 
+import argparse
 import os
+import shlex
 import struct
 import subprocess
 import sys
@@ -36,6 +42,9 @@ IDENTIFY = "/usr/bin/identify"
 GM = "/usr/bin/gm"
 
 BIN_DIR = ""
+EXE_SUFFIX = ""
+EMULATOR = []
+WINDOWS_PROGRAMS = False
 
 WIDTH, HEIGHT = 61, 37  # odd sizes, so 1-, 8- and 24-bit rows need padding
 
@@ -68,8 +77,16 @@ def have_graphicsmagick():
 
 
 def run_program(name, args, cwd, stdin_bytes=None):
-    return subprocess.run([os.path.join(BIN_DIR, name)] + args, cwd=cwd,
-                          input=stdin_bytes, capture_output=True, timeout=60)
+    run = subprocess.run(EMULATOR + [os.path.join(BIN_DIR, name + EXE_SUFFIX)] + args, cwd=cwd,
+                         input=stdin_bytes, capture_output=True, timeout=60)
+    if WINDOWS_PROGRAMS:
+        run.stderr = run.stderr.replace(b"\r\n", b"\n")
+    return run
+
+
+def skip_for_windows_programs(test, reason):
+    if WINDOWS_PROGRAMS:
+        test.skipTest(f"Windows programs: {reason}")
 
 
 def run_in_fresh_dir(program, args, parent, stdin_bytes=None):
@@ -469,6 +486,7 @@ class PipedInputTest(unittest.TestCase):
     that many bytes would be."""
 
     def setUp(self):
+        skip_for_windows_programs(self, "Windows has no /dev/stdin, /dev/zero or FIFOs to name")
         self.tmp = tempfile.TemporaryDirectory()
         self.dir = self.tmp.name
         self.input = os.path.join(self.dir, "input.bmp")
@@ -531,6 +549,7 @@ class PipedInputTest(unittest.TestCase):
 
 class ImageMagickPipeTest(unittest.TestCase):
     def test_writer_piped_into_a_program(self):
+        skip_for_windows_programs(self, "Windows has no /dev/stdin to name")
         with tempfile.TemporaryDirectory() as tmp:
             png = os.path.join(tmp, "source.png")
             source_picture().save(png)
@@ -554,11 +573,18 @@ GROUPS = {
 
 
 def main():
-    global BIN_DIR
-    if len(sys.argv) < 3 or sys.argv[2] not in GROUPS:
-        sys.exit(f"usage: {sys.argv[0]} BIN_DIR {{{'|'.join(GROUPS)}}} [unittest options]")
-    BIN_DIR = os.path.abspath(sys.argv[1])
-    classes, needs = GROUPS[sys.argv[2]]
+    global BIN_DIR, EXE_SUFFIX, EMULATOR, WINDOWS_PROGRAMS
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("bin_dir")
+    parser.add_argument("group", choices=sorted(GROUPS))
+    parser.add_argument("--exe-suffix", default="")
+    parser.add_argument("--emulator", default="")
+    args = parser.parse_args()
+    BIN_DIR = os.path.abspath(args.bin_dir)
+    EXE_SUFFIX = args.exe_suffix
+    EMULATOR = shlex.split(args.emulator)
+    WINDOWS_PROGRAMS = EXE_SUFFIX.lower() == ".exe"
+    classes, needs = GROUPS[args.group]
     for need in needs:
         if not need():
             print(f"skipped: {need.__name__[5:]} is not installed")

@@ -84,9 +84,14 @@ TEST_F(LoadBitmapFile, FailuresPrintOnceAndHandOutNothing) {
 
 TEST_F(LoadBitmapFile, ADirectoryIsNoBitmap) {
   const load_result r = load(dir_);
+#ifdef _WIN32
+  // Windows does not open a directory as a file at all.
+  EXPECT_EQ(r.status, 11);
+#else
   // A directory reports a size of its own; whichever way the loader fails,
   // it fails with a loading status and hands out nothing.
   EXPECT_TRUE(r.status == 13 || r.status == 15) << r.status;
+#endif
   EXPECT_TRUE(r.block_is_null);
 }
 

@@ -1,4 +1,6 @@
-// Runs a built program as a user would, for the end-to-end tests.
+// Runs a built program as a user would, for the end-to-end tests: with
+// fork and execve (run_program_posix.cpp) or CreateProcessW
+// (run_program_windows.cpp). Paths and arguments are UTF-8.
 #pragma once
 
 #include <cstdint>
@@ -6,14 +8,15 @@
 #include <vector>
 
 struct program_result {
-  bool exited = false;   // ended through exit (or a return from main)
+  bool exited = false;   // ended through exit (or a return from main); always on Windows
   int exit_status = -1;  // valid when exited
   int signal = 0;        // the signal that ended it, when it did not exit
   std::string out;       // everything written to the standard output stream
   std::string err;       // everything written to the standard error stream
 };
 
-// What a test may change about the process a program runs in.
+// What a test may change about the process a program runs in. Only the
+// environment can be changed on Windows.
 struct run_options {
   // Caps the address space in bytes (0: no cap), so that a large
   // allocation fails without using the memory.
@@ -36,14 +39,23 @@ struct run_options {
   std::vector<std::string> environment;
 };
 
+// Why options cannot be had on this system, or empty when they can; a test
+// that needs them skips with this reason.
+std::string unsupported_options(const run_options& options);
+
 // Runs executable with the argument vector args (args[0] is the program's
 // own name as the program sees it, chosen freely) in working_dir, with the
-// standard input stream read from /dev/null. No shell is involved.
-// Throws std::runtime_error when the process cannot be started or waited for.
+// standard input stream read from the null device. No shell is involved.
+// Throws std::runtime_error when the process cannot be started or waited
+// for, std::logic_error for options the system cannot give.
 program_result run_program(const std::string& executable, const std::vector<std::string>& args,
                            const std::string& working_dir, const run_options& options = {});
 
-// A fresh, empty directory (make_temp_dir, which uses mkdtemp), removed
+// text with the line ends that a program's standard error stream has on
+// this system: "\r\n" on Windows, where it is a text stream, "\n" elsewhere.
+std::string native_line_ends(const std::string& text);
+
+// A fresh, empty directory (make_temp_dir), removed
 // with everything in it when the object goes away.
 class scratch_dir {
  public:

@@ -1,20 +1,27 @@
 #include "tests/temp_dir.h"
 
-#include <unistd.h>
-
-#include <cstdlib>
+#include <cstdint>
 #include <filesystem>
-#include <vector>
+#include <random>
+#include <string>
 
 std::string make_temp_dir() {
-  const std::string base = std::filesystem::temp_directory_path().string();
-  std::string pattern = base + "/converter-test-XXXXXX";
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  if (mkdtemp(buffer.data()) == nullptr) {
-    return std::string();
+  const std::filesystem::path base = std::filesystem::temp_directory_path();
+  std::random_device seed;
+  std::mt19937_64 random(static_cast<std::uint64_t>(seed()) << 32 | seed());
+  // create_directory is false when the name exists already: another one is
+  // drawn, so that no two tests share a directory.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::filesystem::path dir = base / ("converter-test-" + std::to_string(random()));
+    std::error_code error;
+    if (std::filesystem::create_directory(dir, error)) {
+      return dir.generic_string();
+    }
+    if (error) {
+      return std::string();
+    }
   }
-  return std::string(buffer.data());
+  return std::string();
 }
 
 void remove_tree(const std::string& path) {
