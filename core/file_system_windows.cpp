@@ -42,10 +42,11 @@ bool is_separator(wchar_t c) { return c == L'\\' || c == L'/'; }
 // A name in the pipe namespace (\\.\pipe\NAME). Opening one connects to the
 // pipe and takes up one of its instances, so such a name is never opened
 // merely to be inspected.
-bool is_pipe_name(const std::wstring& name) {
-  return name.size() > 9 && is_separator(name[0]) && is_separator(name[1]) &&
-         (name[2] == L'.' || name[2] == L'?') && is_separator(name[3]) &&
-         _wcsnicmp(name.c_str() + 4, L"pipe", 4) == 0 && is_separator(name[8]);
+bool is_pipe_name(const wide_name& name) {
+  const wchar_t* t = name.text;
+  return name.length > 9 && is_separator(t[0]) && is_separator(t[1]) &&
+         (t[2] == L'.' || t[2] == L'?') && is_separator(t[3]) &&
+         _wcsnicmp(t + 4, L"pipe", 4) == 0 && is_separator(t[8]);
 }
 
 name_info stream_info() {
@@ -133,8 +134,8 @@ bool fill_random_letters(char* letters) {
 }  // namespace
 
 std::FILE* open_for_reading(const char* path) {
-  std::wstring name;
-  return to_wide_name(path, &name) ? _wfopen(name.c_str(), L"rb") : nullptr;
+  wide_name name;
+  return to_wide_name(path, &name) ? _wfopen(name.text, L"rb") : nullptr;
 }
 
 bool query_file_size(std::FILE* file, std::int64_t* size, bool* is_pipe) {
@@ -148,7 +149,7 @@ bool query_file_size(std::FILE* file, std::int64_t* size, bool* is_pipe) {
 }
 
 name_info inspect_name(const char* path, bool follow_links) {
-  std::wstring name;
+  wide_name name;
   if (!to_wide_name(path, &name)) {
     return name_info{};
   }
@@ -157,7 +158,7 @@ name_info inspect_name(const char* path, bool follow_links) {
   }
   const DWORD flags =
       FILE_FLAG_BACKUP_SEMANTICS | (follow_links ? DWORD{0} : DWORD{FILE_FLAG_OPEN_REPARSE_POINT});
-  const HANDLE handle = CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES, share_all, nullptr,
+  const HANDLE handle = CreateFileW(name.text, FILE_READ_ATTRIBUTES, share_all, nullptr,
                                     OPEN_EXISTING, flags, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     return name_info{};
@@ -192,18 +193,17 @@ std::FILE* create_unique_file(char* path) {
   const std::size_t length = std::strlen(path);
   constexpr int attempts = 100;
   for (int attempt = 0; attempt < attempts; ++attempt) {
-    std::wstring name;
+    wide_name name;
     if (length < 6 || !fill_random_letters(path + length - 6) || !to_wide_name(path, &name)) {
       errno = EINVAL;
       return nullptr;
     }
-    const HANDLE handle =
-        CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE handle = CreateFileW(name.text, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                      nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle != INVALID_HANDLE_VALUE) {
       std::FILE* file = stream_from_handle(handle);
       if (file == nullptr) {
-        DeleteFileW(name.c_str());
+        DeleteFileW(name.text);
         errno = EMFILE;
       }
       return file;
@@ -226,14 +226,14 @@ bool sync_to_storage(std::FILE* file) { return FlushFileBuffers(handle_of(file))
 // about to be replaced for a moment, so a refused rename is tried again a
 // few times, for half a second at most, before it counts as failed.
 bool rename_replacing(const char* from, const char* to) {
-  std::wstring old_name;
-  std::wstring new_name;
+  wide_name old_name;
+  wide_name new_name;
   if (!to_wide_name(from, &old_name) || !to_wide_name(to, &new_name)) {
     return false;
   }
   constexpr DWORD attempts = 10;
   for (DWORD attempt = 1;; ++attempt) {
-    if (MoveFileExW(old_name.c_str(), new_name.c_str(),
+    if (MoveFileExW(old_name.text, new_name.text,
                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
       return true;
     }
@@ -247,9 +247,9 @@ bool rename_replacing(const char* from, const char* to) {
 }
 
 void remove_name(const char* path) {
-  std::wstring name;
+  wide_name name;
   if (to_wide_name(path, &name)) {
-    DeleteFileW(name.c_str());
+    DeleteFileW(name.text);
   }
 }
 
@@ -259,11 +259,11 @@ void remove_name(const char* path) {
 std::FILE* open_stream_for_writing(const char* path, bool* is_stream) {
   *is_stream = false;
   const name_info info = inspect_name(path, true);
-  std::wstring name;
+  wide_name name;
   if ((info.exists && !info.stream) || !to_wide_name(path, &name)) {
     return nullptr;
   }
-  const HANDLE handle = CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+  const HANDLE handle = CreateFileW(name.text, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     *is_stream = info.stream;
@@ -279,11 +279,11 @@ std::FILE* open_stream_for_writing(const char* path, bool* is_stream) {
 }
 
 std::FILE* open_regular_file_in_place(const char* path) {
-  std::wstring name;
+  wide_name name;
   if (!to_wide_name(path, &name) || is_pipe_name(name)) {
     return nullptr;
   }
-  const HANDLE handle = CreateFileW(name.c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES,
+  const HANDLE handle = CreateFileW(name.text, GENERIC_WRITE | FILE_READ_ATTRIBUTES,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {

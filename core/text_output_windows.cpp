@@ -4,30 +4,31 @@
 
 #include <io.h>
 
-#include <string>
-
 #include "core/wide_names_windows.h"
 
 namespace {
 
 // The console shows UTF-16 text as it is; each "\n" becomes "\r\n", as the
 // text stream would write it.
+// Messages come in pieces of at most this many bytes (see messages.cpp).
+constexpr std::size_t longest_piece = 1024;
+
 bool write_to_console(HANDLE console, const char* bytes, std::size_t count) {
-  std::wstring text;
-  if (!to_wide_text(bytes, count, &text)) {
+  wchar_t text[longest_piece + 1];
+  std::size_t units = 0;
+  if (count > longest_piece || !to_wide_text(bytes, count, text, longest_piece + 1, &units)) {
     return false;
   }
-  std::wstring lines;
-  for (const wchar_t c : text) {
-    if (c == L'\n') {
-      lines += L'\r';
+  wchar_t lines[2 * longest_piece];
+  DWORD length = 0;
+  for (std::size_t i = 0; i < units; ++i) {
+    if (text[i] == L'\n') {
+      lines[length++] = L'\r';
     }
-    lines += c;
+    lines[length++] = text[i];
   }
   DWORD written = 0;
-  return lines.size() <= MAXDWORD &&
-         WriteConsoleW(console, lines.data(), static_cast<DWORD>(lines.size()), &written,
-                       nullptr) != 0;
+  return WriteConsoleW(console, lines, length, &written, nullptr) != 0;
 }
 
 }  // namespace

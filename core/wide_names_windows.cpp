@@ -5,24 +5,31 @@
 #include <climits>
 #include <cstring>
 
-bool to_wide_text(const char* utf8, std::size_t count, std::wstring* wide) {
-  wide->clear();
+bool to_wide_text(const char* utf8, std::size_t count, wchar_t* out, std::size_t capacity,
+                  std::size_t* units) {
+  *units = 0;
+  if (capacity == 0) {
+    return false;
+  }
+  out[0] = L'\0';
   if (count == 0) {
     return true;
   }
-  if (count > INT_MAX) {
+  if (count > INT_MAX || capacity - 1 > INT_MAX) {
     return false;
   }
-  const int bytes = static_cast<int>(count);
-  const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, bytes, nullptr, 0);
-  if (units <= 0) {
+  const int room = static_cast<int>(capacity - 1);
+  const int written =
+      MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, static_cast<int>(count), out, room);
+  if (written <= 0) {
     return false;
   }
-  wide->resize(static_cast<std::size_t>(units));
-  return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, bytes, &(*wide)[0], units) ==
-         units;
+  out[written] = L'\0';
+  *units = static_cast<std::size_t>(written);
+  return true;
 }
 
-bool to_wide_name(const char* utf8, std::wstring* wide) {
-  return to_wide_text(utf8, std::strlen(utf8), wide);
+bool to_wide_name(const char* utf8, wide_name* wide) {
+  return to_wide_text(utf8, std::strlen(utf8), wide->text, sizeof wide->text / sizeof(wchar_t),
+                      &wide->length);
 }

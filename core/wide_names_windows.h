@@ -1,13 +1,23 @@
 // Windows takes names and console text as UTF-16; inside the programs they
-// are UTF-8.
+// are UTF-8. The conversions fill fixed buffers, so that no name or message
+// needs memory the run may not have.
 #pragma once
 
 #include <cstddef>
-#include <string>
 
-// The UTF-16 form of count bytes of UTF-8 text; false (and *wide empty)
-// when the text is not valid UTF-8.
-bool to_wide_text(const char* utf8, std::size_t count, std::wstring* wide);
+// A name in the form the wide-character calls take, with its terminating
+// zero; room for the longest path the system knows.
+struct wide_name {
+  wchar_t text[32768];
+  std::size_t length;  // units before the terminating zero
+};
 
-// The UTF-16 form of a UTF-8 name; false when it is not valid UTF-8.
-bool to_wide_name(const char* utf8, std::wstring* wide);
+// The UTF-16 form of count bytes of UTF-8 text into out (capacity units, a
+// terminating zero added); false when the text is not valid UTF-8 or does
+// not fit. *units gets the count written, the zero not counted.
+bool to_wide_text(const char* utf8, std::size_t count, wchar_t* out, std::size_t capacity,
+                  std::size_t* units);
+
+// The UTF-16 form of a UTF-8 name; false when it is not valid UTF-8 or too
+// long for any path.
+bool to_wide_name(const char* utf8, wide_name* wide);
