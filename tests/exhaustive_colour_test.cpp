@@ -1,12 +1,14 @@
 // Converts every 24-bit colour with both conversions, through the programs' entry
 // point and through every kernel the processor can run, and compares each byte
 // with a reference that evaluates the sums exactly in integers and
-// rounds them to single precision by hand, and takes the later steps in
-// extended precision.
+// rounds them to single precision by hand, and takes the later steps in the
+// widest precision the processor has in hardware.
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <type_traits>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -117,10 +119,17 @@ exact_sums reference_sums(int red, int green, int blue) {
           exact_sum(cr_weights, red, green, blue)};
 }
 
-int reference_byte(long double value) {
-  if (value > 255.0L) return 255;
-  if (value < 0.0L) return 0;
-  return static_cast<int>(std::floor(value + 0.5L));
+// The precision of the reference's steps after the sums: the widest the
+// processor has in hardware. A 128-bit long double (aarch64, s390x) is
+// software and makes the run many times slower under an emulator, so there
+// double, in which these steps may be taken, stands in; x86-64 takes them in
+// 80-bit extended precision.
+using wide_real = std::conditional_t<LDBL_MANT_DIG <= 64, long double, double>;
+
+int reference_byte(wide_real value) {
+  if (value > wide_real{255}) return 255;
+  if (value < wide_real{0}) return 0;
+  return static_cast<int>(std::floor(value + wide_real{0.5}));
 }
 
 struct pixel_bytes {
@@ -129,8 +138,8 @@ struct pixel_bytes {
 
 pixel_bytes reference_yuv(int red, int green, int blue) {
   const exact_sums s = reference_sums(red, green, blue);
-  return {reference_byte(static_cast<long double>(s.cb) + 128.0L), reference_byte(s.y),
-          reference_byte(static_cast<long double>(s.cr) + 128.0L)};
+  return {reference_byte(static_cast<wide_real>(s.cb) + wide_real{128}), reference_byte(s.y),
+          reference_byte(static_cast<wide_real>(s.cr) + wide_real{128})};
 }
 
 struct exact_hsv {
@@ -138,15 +147,16 @@ struct exact_hsv {
 };
 
 exact_hsv reference_hue_saturation(int red, int green, int blue) {
-  const long double pi = 3.141592653589793;
-  const long double two_pi = 6.283185307179586;
+  const wide_real pi = 3.141592653589793;
+  const wide_real two_pi = 6.283185307179586;
   const exact_sums s = reference_sums(red, green, blue);
-  const long double cb = s.cb;
-  const long double cr = s.cr;
+  const wide_real cb = s.cb;
+  const wide_real cr = s.cr;
   const auto angle = static_cast<float>(std::atan2(cr, cb));
-  const auto hue = static_cast<float>((static_cast<long double>(angle) + pi) * 255.0L / two_pi);
+  const auto hue =
+      static_cast<float>((static_cast<wide_real>(angle) + pi) * wide_real{255} / two_pi);
   const auto length = static_cast<float>(std::sqrt(cb * cb + cr * cr));
-  const auto saturation = static_cast<float>(static_cast<long double>(length) * 1.87);
+  const auto saturation = static_cast<float>(static_cast<wide_real>(length) * 1.87);
   return {hue, saturation};
 }
 
