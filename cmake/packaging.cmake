@@ -16,11 +16,10 @@ set(CONVERTERS_PACKAGE_CONTACT "colour converters maintainers <colour-converters
 set(CONVERTERS_DEB_VERSION "${PROJECT_VERSION}-1")
 set(converters_doc_dir ${CMAKE_INSTALL_DATAROOTDIR}/doc/colour-converters)
 
-install(TARGETS tesvar morvane tesvarex morvanex
-        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS ${CONVERTERS_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
-# One page describes all four programs, installed compressed as Debian
-# wants it; the other three names are links to it.
+# One page describes every program, installed compressed as Debian wants
+# it under the first program's name; the other names are links to it.
 find_program(GZIP_PROGRAM gzip REQUIRED)
 set(man_dir ${PROJECT_BINARY_DIR}/man)
 add_custom_command(
@@ -30,13 +29,15 @@ add_custom_command(
   DEPENDS ${PROJECT_SOURCE_DIR}/man/man1/tesvar.1
   VERBATIM)
 file(MAKE_DIRECTORY ${man_dir})
-foreach(alias morvane tesvarex morvanex)
-  file(CREATE_LINK tesvar.1.gz ${man_dir}/${alias}.1.gz SYMBOLIC)
+set(man_files ${man_dir}/tesvar.1.gz)
+foreach(alias IN LISTS CONVERTERS_PROGRAMS)
+  if(NOT alias STREQUAL "tesvar")
+    file(CREATE_LINK tesvar.1.gz ${man_dir}/${alias}.1.gz SYMBOLIC)
+    list(APPEND man_files ${man_dir}/${alias}.1.gz)
+  endif()
 endforeach()
 add_custom_target(manual_page ALL DEPENDS ${man_dir}/tesvar.1.gz)
-install(FILES ${man_dir}/tesvar.1.gz ${man_dir}/morvane.1.gz ${man_dir}/tesvarex.1.gz
-              ${man_dir}/morvanex.1.gz
-        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${man_files} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 # The licence in Debian's copyright format, and the packaging's changelog.
 file(READ ${PROJECT_SOURCE_DIR}/LICENSE license_text)
@@ -71,8 +72,23 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION "graphics")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
+# The package is labelled with the architecture the programs were built for,
+# named as Debian names it from the compiler's target.
+set(converters_debian_architectures
+    x86_64-linux-gnu=amd64 aarch64-linux-gnu=arm64 arm-linux-gnueabihf=armhf s390x-linux-gnu=s390x
+    i386-linux-gnu=i386)
+foreach(pair IN LISTS converters_debian_architectures)
+  if(pair MATCHES "^${CMAKE_CXX_LIBRARY_ARCHITECTURE}=(.*)$")
+    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${CMAKE_MATCH_1})
+  endif()
+endforeach()
+if(NOT CPACK_DEBIAN_PACKAGE_ARCHITECTURE AND CMAKE_CROSSCOMPILING)
+  message(WARNING "No Debian architecture known for ${CMAKE_CXX_LIBRARY_ARCHITECTURE}: "
+                  "the package is labelled with this machine's")
+endif()
+# dpkg-shlibdeps knows only the libraries of this machine's architecture.
 find_program(DPKG_SHLIBDEPS dpkg-shlibdeps)
-if(DPKG_SHLIBDEPS)
+if(DPKG_SHLIBDEPS AND NOT CMAKE_CROSSCOMPILING)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
   # The programs need only the C and C++ run-time libraries.

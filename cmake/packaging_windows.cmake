@@ -4,7 +4,7 @@
 #   (cd build-windows && cpack)   -> colour-converters-1.0.0-win64.zip
 #     colour-converters-1.0.0-win64/ tesvar.exe morvane.exe tesvarex.exe
 #       morvanex.exe README.txt LICENSE.txt MANUAL.txt
-install(TARGETS tesvar morvane tesvarex morvanex RUNTIME DESTINATION .)
+install(TARGETS ${CONVERTERS_PROGRAMS} RUNTIME DESTINATION .)
 
 # Text files get Windows line ends. The manual page is rendered on the
 # building machine, without hyphenation so that no word is split by a

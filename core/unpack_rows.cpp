@@ -17,7 +17,8 @@ void copy_pixel_24(const std::uint8_t* in, std::uint8_t* out) {
 
 void unpack_row_32(const palette_view&, const std::uint8_t* in, std::uint8_t* out,
                    std::uint64_t width) {
-  std::memcpy(out, in, width * 4);
+  // The working image holds this row, so its byte count fits a size_t.
+  std::memcpy(out, in, static_cast<std::size_t>(width * 4));
 }
 
 void unpack_row_24(const palette_view&, const std::uint8_t* in, std::uint8_t* out,

@@ -74,7 +74,7 @@ void unpack_and_convert(const std::uint8_t* block, std::int64_t size, bool accep
   if (!compute_image_bytes(width, rows, 4, &bytes) || bytes > largest_image_bytes) {
     return;
   }
-  const std::size_t request = bytes == 0 ? 1 : bytes;
+  const std::size_t request = bytes == 0 ? 1 : static_cast<std::size_t>(bytes);  // <= largest
   images im{static_cast<std::uint8_t*>(std::malloc(request)),
             static_cast<std::uint8_t*>(std::calloc(1, request)),
             static_cast<std::uint8_t*>(std::calloc(1, request))};

@@ -1,12 +1,14 @@
 // Converts every 24-bit colour with both conversions, through the programs' entry
 // point and through every kernel the processor can run, and compares each byte
-// with a reference that evaluates the sums exactly in 128-bit integers and
-// rounds them to single precision by hand, and takes the later steps in
-// extended precision.
+// with a reference that evaluates the sums exactly in integers and
+// rounds them to single precision by hand, and takes the later steps in the
+// widest precision the processor has in hardware.
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <type_traits>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -18,42 +20,80 @@
 
 namespace {
 
-__extension__ typedef __int128 int128;
-__extension__ typedef unsigned __int128 uint128;
-
 constexpr int units_exponent = 56;  // sums are held in units of 2^-56
 constexpr int colour_count = 1 << 24;
 constexpr std::int64_t image_side = 4096;  // 4096 x 4096 = every colour once
 
+// A count of units, exactly high * 2^32 + low with low in [0, 2^32). A sum
+// of three weighted components reaches 2^66 units, more than 64 bits hold,
+// and not every target has a 128-bit integer.
+struct units {
+  std::int64_t high;
+  std::int64_t low;
+};
+
+constexpr std::int64_t limb = std::int64_t{1} << 32;
+
+units normalized(std::int64_t high, std::int64_t low) {
+  std::int64_t carry = low / limb;
+  if (low % limb < 0) {
+    --carry;  // rounds the quotient down, so that low ends up in [0, 2^32)
+  }
+  return {high + carry, low - carry * limb};
+}
+
+units times(std::int64_t weight, int component) {
+  const units w = normalized(0, weight);
+  return normalized(w.high * component, w.low * component);
+}
+
+units plus(units a, units b) { return normalized(a.high + b.high, a.low + b.low); }
+
 // coefficient * 2^56 as an exact integer, from its binary significand and
-// exponent. Fails the test if the coefficient has bits below 2^-56.
-int128 exact_units(double coefficient) {
+// exponent. Fails the test if the coefficient has bits below 2^-56 or is
+// too large for the sums to stay below 2^66 units.
+std::int64_t exact_units(double coefficient) {
   int exponent = 0;
   const double fraction = std::frexp(coefficient, &exponent);  // in [0.5, 1)
   const auto significand = static_cast<std::int64_t>(std::ldexp(fraction, 53));
   const int shift = exponent - 53 + units_exponent;
   EXPECT_GE(shift, 0) << "coefficient " << coefficient << " is finer than 2^-56";
-  return static_cast<int128>(significand) * (static_cast<int128>(1) << shift);
+  EXPECT_LE(shift, 3) << "coefficient " << coefficient << " is 1 or more";
+  return significand * (std::int64_t{1} << shift);
 }
 
-// units * 2^-56 rounded to the nearest float, ties to even.
-float round_units_to_float(int128 units) {
-  const bool negative = units < 0;
-  auto magnitude = static_cast<uint128>(negative ? -units : units);
+// magnitude * 2^exponent rounded to the nearest float, ties to even; sticky
+// tells that nonzero bits below magnitude's lowest were dropped, which only
+// a magnitude of more than 24 bits may have.
+float round_to_float(std::uint64_t magnitude, bool sticky, int exponent) {
   int shift = 0;
-  while ((magnitude >> shift) >= (static_cast<uint128>(1) << 24)) {
+  while ((magnitude >> shift) >= (std::uint64_t{1} << 24)) {
     ++shift;
   }
-  uint128 kept = magnitude >> shift;
+  std::uint64_t kept = magnitude >> shift;
   if (shift > 0) {
-    const uint128 rest = magnitude & ((static_cast<uint128>(1) << shift) - 1);
-    const uint128 half = static_cast<uint128>(1) << (shift - 1);
-    if (rest > half || (rest == half && (kept & 1) != 0)) {
+    const std::uint64_t rest = magnitude & ((std::uint64_t{1} << shift) - 1);
+    const std::uint64_t half = std::uint64_t{1} << (shift - 1);
+    if (rest > half || (rest == half && (sticky || (kept & 1) != 0))) {
       ++kept;
     }
   }
+  return std::ldexp(static_cast<float>(static_cast<std::uint32_t>(kept)), shift + exponent);
+}
+
+// u * 2^-56 rounded to the nearest float, ties to even.
+float round_units_to_float(units u) {
+  const bool negative = u.high < 0;
+  if (negative) {
+    u = normalized(-u.high, -u.low);
+  }
+  const auto high = static_cast<std::uint64_t>(u.high);  // below 2^35
+  const auto low = static_cast<std::uint64_t>(u.low);
+  // At 2^32 units or more, the lowest 3 bits are dropped so that the rest
+  // fits 64 bits; a rounding step of at least 2^9 units sees them as sticky.
   const float value =
-      std::ldexp(static_cast<float>(static_cast<std::uint32_t>(kept)), shift - units_exponent);
+      high == 0 ? round_to_float(low, false, -units_exponent)
+                : round_to_float(high << 29 | low >> 3, (low & 7) != 0, 3 - units_exponent);
   return negative ? -value : value;
 }
 
@@ -62,7 +102,7 @@ struct exact_sums {
 };
 
 struct weights {
-  int128 red, green, blue;
+  std::int64_t red, green, blue;
 };
 
 const weights y_weights{exact_units(0.299), exact_units(0.587), exact_units(0.114)};
@@ -70,7 +110,8 @@ const weights cb_weights{exact_units(-0.169), exact_units(-0.331), exact_units(0
 const weights cr_weights{exact_units(0.5), exact_units(-0.419), exact_units(-0.081)};
 
 float exact_sum(const weights& w, int red, int green, int blue) {
-  return round_units_to_float(w.red * red + w.green * green + w.blue * blue);
+  return round_units_to_float(
+      plus(plus(times(w.red, red), times(w.green, green)), times(w.blue, blue)));
 }
 
 exact_sums reference_sums(int red, int green, int blue) {
@@ -78,10 +119,17 @@ exact_sums reference_sums(int red, int green, int blue) {
           exact_sum(cr_weights, red, green, blue)};
 }
 
-int reference_byte(long double value) {
-  if (value > 255.0L) return 255;
-  if (value < 0.0L) return 0;
-  return static_cast<int>(std::floor(value + 0.5L));
+// The precision of the reference's steps after the sums: the widest the
+// processor has in hardware. A 128-bit long double (aarch64, s390x) is
+// software and makes the run many times slower under an emulator, so there
+// double, in which these steps may be taken, stands in; x86-64 takes them in
+// 80-bit extended precision.
+using wide_real = std::conditional_t<LDBL_MANT_DIG <= 64, long double, double>;
+
+int reference_byte(wide_real value) {
+  if (value > wide_real{255}) return 255;
+  if (value < wide_real{0}) return 0;
+  return static_cast<int>(std::floor(value + wide_real{0.5}));
 }
 
 struct pixel_bytes {
@@ -90,8 +138,8 @@ struct pixel_bytes {
 
 pixel_bytes reference_yuv(int red, int green, int blue) {
   const exact_sums s = reference_sums(red, green, blue);
-  return {reference_byte(static_cast<long double>(s.cb) + 128.0L), reference_byte(s.y),
-          reference_byte(static_cast<long double>(s.cr) + 128.0L)};
+  return {reference_byte(static_cast<wide_real>(s.cb) + wide_real{128}), reference_byte(s.y),
+          reference_byte(static_cast<wide_real>(s.cr) + wide_real{128})};
 }
 
 struct exact_hsv {
@@ -99,15 +147,16 @@ struct exact_hsv {
 };
 
 exact_hsv reference_hue_saturation(int red, int green, int blue) {
-  const long double pi = 3.141592653589793;
-  const long double two_pi = 6.283185307179586;
+  const wide_real pi = 3.141592653589793;
+  const wide_real two_pi = 6.283185307179586;
   const exact_sums s = reference_sums(red, green, blue);
-  const long double cb = s.cb;
-  const long double cr = s.cr;
+  const wide_real cb = s.cb;
+  const wide_real cr = s.cr;
   const auto angle = static_cast<float>(std::atan2(cr, cb));
-  const auto hue = static_cast<float>((static_cast<long double>(angle) + pi) * 255.0L / two_pi);
+  const auto hue =
+      static_cast<float>((static_cast<wide_real>(angle) + pi) * wide_real{255} / two_pi);
   const auto length = static_cast<float>(std::sqrt(cb * cb + cr * cr));
-  const auto saturation = static_cast<float>(static_cast<long double>(length) * 1.87);
+  const auto saturation = static_cast<float>(static_cast<wide_real>(length) * 1.87);
   return {hue, saturation};
 }
 
@@ -185,11 +234,19 @@ void expect_every_colour_exact(conversion convert, const pixel_kernel* kernels, 
 }
 
 TEST(ExhaustiveColours, ReferenceRoundsTiesToEven) {
+  const auto of = [](std::int64_t count) { return normalized(0, count); };
   // 2^24 + 1 units lies halfway between two floats: ties go to the even one.
-  const int128 two_24 = static_cast<int128>(1) << 24;
-  EXPECT_EQ(round_units_to_float(two_24 + 1), std::ldexp(1.0f, 24 - 56));
-  EXPECT_EQ(round_units_to_float(two_24 + 3), std::ldexp(16777220.0f, -56));
-  EXPECT_EQ(round_units_to_float(-(two_24 * 2 + 3)), -std::ldexp(33554436.0f, -56));
+  const std::int64_t two_24 = std::int64_t{1} << 24;
+  EXPECT_EQ(round_units_to_float(of(two_24 + 1)), std::ldexp(1.0f, 24 - 56));
+  EXPECT_EQ(round_units_to_float(of(two_24 + 3)), std::ldexp(16777220.0f, -56));
+  EXPECT_EQ(round_units_to_float(of(-(two_24 * 2 + 3))), -std::ldexp(33554436.0f, -56));
+  // From 2^32 units on, the lowest 3 bits decide only a tie.
+  const std::int64_t two_40 = std::int64_t{1} << 40;
+  const std::int64_t step = std::int64_t{1} << 17;  // between floats near 2^40
+  EXPECT_EQ(round_units_to_float(of(two_40 + step / 2)), std::ldexp(1.0f, -16));
+  EXPECT_EQ(round_units_to_float(of(two_40 + step / 2 + 1)), std::ldexp(8388609.0f, 17 - 56));
+  EXPECT_EQ(round_units_to_float(of(-(two_40 + step * 3 / 2))), -std::ldexp(8388610.0f, 17 - 56));
+  EXPECT_EQ(round_units_to_float(plus(of(INT64_MAX), of(INT64_MAX))), std::ldexp(1.0f, 64 - 56));
   // Grey: the Cb weights add up to -2^-55 and the Cr weights to +2^-56.
   EXPECT_EQ(reference_sums(1, 1, 1).cb, -std::ldexp(1.0f, -55));
   EXPECT_EQ(reference_sums(1, 1, 1).cr, std::ldexp(1.0f, -56));

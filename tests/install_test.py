@@ -1,10 +1,14 @@
 """Installs the build into a fresh prefix and checks what lands there.
 
-    install_test.py CMAKE CPACK BUILD_DIR [unittest options]
+    install_test.py CMAKE CPACK BUILD_DIR PROGRAMS [--emulator=COMMAND] [unittest options]
+
+PROGRAMS are the installed programs' names separated by ";", the first the
+one the manual page's file is named after.
 """
 
 import gzip
 import os
+import shlex
 import shutil
 import subprocess
 import sys
@@ -15,7 +19,8 @@ CMAKE = ""
 CPACK = ""
 BUILD_DIR = ""
 
-PROGRAMS = ["morvane", "morvanex", "tesvar", "tesvarex"]
+PROGRAMS = []
+EMULATOR = []  # the command that runs programs built for another processor
 DOC_DIR = "share/doc/colour-converters"
 SOURCE_ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
@@ -53,13 +58,13 @@ class InstallTest(unittest.TestCase):
         self.assertEqual(self.installed_files(), expected)
 
     def test_page_is_the_source_page_compressed_without_name_or_time(self):
-        path = os.path.join(self.prefix, "share", "man", "man1", "tesvar.1.gz")
+        path = os.path.join(self.prefix, "share", "man", "man1", f"{PROGRAMS[0]}.1.gz")
         with open(path, "rb") as f:
             header = f.read(10)
         # gzip -n: no file name flag (byte 3) and a zero time stamp (4..7).
         self.assertEqual((header[3] & 0x08, header[4:8]), (0, b"\0\0\0\0"))
         with gzip.open(path, "rt", encoding="utf-8") as f:
-            self.assertEqual(f.read(), read_source("man/man1/tesvar.1"))
+            self.assertEqual(f.read(), read_source(f"man/man1/{PROGRAMS[0]}.1"))
 
     def test_copyright_carries_the_licence_in_debian_format(self):
         with open(os.path.join(self.prefix, DOC_DIR, "copyright"), encoding="utf-8") as f:
@@ -74,7 +79,7 @@ class InstallTest(unittest.TestCase):
         for name in PROGRAMS:
             with self.subTest(program=name):
                 path = os.path.join(self.prefix, "bin", name)
-                run = subprocess.run([path, "-h"], capture_output=True, text=True)
+                run = subprocess.run([*EMULATOR, path, "-h"], capture_output=True, text=True)
                 self.assertEqual((run.returncode, run.stdout, run.stderr),
                                  (1, "", f"\nusage: {name}  [input_bmp [output_bmp]]\n\n"))
 
@@ -90,6 +95,20 @@ class InstallTest(unittest.TestCase):
                 self.assertEqual((run.returncode, run.stderr), (0, ""))
                 self.assertIn("EXIT STATUS", run.stdout)
                 self.assertIn(name, run.stdout.split("SYNOPSIS")[1])
+
+
+def debian_architecture(program):
+    """Debian's name for the architecture an ELF program was built for."""
+    with open(program, "rb") as f:
+        header = f.read(52)
+    is_64_bit = header[4] == 2
+    byte_order = "little" if header[5] == 1 else "big"
+    machine = int.from_bytes(header[18:20], byte_order)
+    if machine == 40:  # ARM: the hard-float calling convention is flag 0x400
+        flags = int.from_bytes(header[36:40], byte_order)
+        return "armhf" if flags & 0x400 else "armel"
+    names = {(62, True): "amd64", (183, True): "arm64", (22, True): "s390x", (3, False): "i386"}
+    return names.get((machine, is_64_bit), f"machine {machine}")
 
 
 class DebianPackageTest(unittest.TestCase):
@@ -109,10 +128,14 @@ class DebianPackageTest(unittest.TestCase):
             deb = os.path.join(out, debs[0])
 
             fields = subprocess.run(["dpkg-deb", "--field", deb, "Package", "Version",
-                                     "Depends"], capture_output=True, text=True, check=True)
+                                     "Depends", "Architecture"], capture_output=True, text=True,
+                                    check=True)
             info = dict(line.split(": ", 1) for line in fields.stdout.splitlines())
             self.assertEqual(info["Package"], "colour-converters")
             self.assertTrue(info["Depends"].startswith("libc6"), info["Depends"])
+            self.assertEqual(info["Architecture"],
+                             debian_architecture(os.path.join(BUILD_DIR, "programs",
+                                                              PROGRAMS[0])))
 
             # The changelog names the package's own version.
             unpacked = os.path.join(out, "unpacked")
@@ -131,20 +154,25 @@ class DebianPackageTest(unittest.TestCase):
                 if not mode.startswith("d"):
                     entries[path] = mode
             expected = {f"./usr/bin/{p}": "-rwxr-xr-x" for p in PROGRAMS}
-            expected["./usr/share/man/man1/tesvar.1.gz"] = "-rw-r--r--"
-            for alias in ("morvane", "tesvarex", "morvanex"):
-                expected[f"./usr/share/man/man1/{alias}.1.gz -> tesvar.1.gz"] = "lrwxrwxrwx"
+            page = f"{PROGRAMS[0]}.1.gz"
+            expected[f"./usr/share/man/man1/{page}"] = "-rw-r--r--"
+            for alias in PROGRAMS[1:]:
+                expected[f"./usr/share/man/man1/{alias}.1.gz -> {page}"] = "lrwxrwxrwx"
             for name in ("copyright", "changelog.Debian.gz"):
                 expected[f"./usr/{DOC_DIR}/{name}"] = "-rw-r--r--"
             self.assertEqual(entries, expected)
 
 
 def main():
-    global CMAKE, CPACK, BUILD_DIR
-    if len(sys.argv) < 4:
-        sys.exit(f"usage: {sys.argv[0]} CMAKE CPACK BUILD_DIR [unittest options]")
+    global CMAKE, CPACK, BUILD_DIR, PROGRAMS, EMULATOR
+    if len(sys.argv) < 5:
+        sys.exit(f"usage: {sys.argv[0]} CMAKE CPACK BUILD_DIR PROGRAMS [unittest options]")
     CMAKE, CPACK, BUILD_DIR = sys.argv[1], sys.argv[2], os.path.abspath(sys.argv[3])
-    unittest.main(argv=[sys.argv[0]] + sys.argv[4:], verbosity=2)
+    PROGRAMS = sys.argv[4].split(";")
+    rest = sys.argv[5:]
+    if rest and rest[0].startswith("--emulator="):
+        EMULATOR = shlex.split(rest.pop(0).split("=", 1)[1])
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
 
 
 if __name__ == "__main__":

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <string>
 #include <thread>
 #include <vector>
@@ -630,6 +631,46 @@ TEST(ProgramMemory, FileTooLargeToLoad) {
     std::filesystem::resize_file(path, size);  // sparse: takes no disk space
     expect_status(run(tesvar, dir, {"in.bmp", "out.bmp"}, capped), 14,
                   "Couldn't allocate memory.\n");
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.bmp"});
+  }
+}
+
+// Where size_t has 32 bits, a file or working image of more than SIZE_MAX
+// bytes is refused before its byte count is narrowed: each size here would
+// wrap to a small one, the file to its first 70 bytes (a picture that
+// converts) and the image to 0 bytes.
+TEST(ProgramMemory, SizesBeyondA32BitSizeAreRefusedUncapped) {
+  if (std::numeric_limits<std::size_t>::max() > UINT32_MAX) {
+    GTEST_SKIP() << "size_t has 64 bits: these sizes are allocations, which FileTooLargeToLoad "
+                    "tests under an address-space cap";
+  }
+  struct size_case {
+    std::string what;
+    test_bitmap header;
+    std::uint64_t file_size;  // the file is padded with zero bytes to this size
+    int status;
+    std::string err;
+  };
+  // 1 bit per pixel in the file, 32 in the working image: 2^17 x 2^13
+  // pixels are 2^27 bytes of rows and 2^32 bytes of image.
+  test_bitmap wide_1;
+  wide_1.bit_count = 1;
+  wide_1.width = 1 << 17;
+  wide_1.height = 1 << 13;
+  wide_1.palette = bytes(8, 0);
+  const std::vector<size_case> cases = {
+      {"a 70-byte picture padded to 2^32 + 70 bytes", two_by_two_24(), (1ull << 32) + 70, 14,
+       "Couldn't allocate memory.\n"},
+      {"a 2^32-byte image from a 1-bit file", wide_1, 62 + (1ull << 27), 9,
+       "Couldn't allocate memory. destination\n"},
+  };
+  for (const size_case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const scratch_dir dir;
+    const std::string path = dir.file("in.bmp");
+    ASSERT_TRUE(write_file(path, build_bitmap(c.header)));
+    std::filesystem::resize_file(path, c.file_size);  // sparse: takes no disk space
+    expect_status(run(tesvar, dir, {"in.bmp", "out.bmp"}), c.status, c.err);
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.bmp"});
   }
 }

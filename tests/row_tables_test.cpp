@@ -1,6 +1,8 @@
 #include "core/row_tables.h"
 
+#include <cstdint>
 #include <cstdlib>
+#include <limits>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -62,8 +64,14 @@ TEST(ComputeImageBytes, CountsOrRefusesWithoutWrapping) {
   EXPECT_EQ(bytes, 24u);
   EXPECT_TRUE(compute_image_bytes(0, 5, 4, &bytes));
   EXPECT_EQ(bytes, 0u);
-  EXPECT_TRUE(compute_image_bytes(0x7FFFFFFF, std::int64_t{1} << 30, 4, &bytes));
-  EXPECT_EQ(bytes, std::uint64_t{0x7FFFFFFF} << 32);
+  // Counts above 2^31 are blocks only where size_t has 64 bits; with 32 bits
+  // they are refused, 2^32 too, which would wrap to 0.
+  const bool size_t_64 = std::numeric_limits<std::size_t>::max() > UINT32_MAX;
+  EXPECT_EQ(compute_image_bytes(std::int64_t{1} << 17, std::int64_t{1} << 13, 4, &bytes),
+            size_t_64);
+  EXPECT_EQ(bytes, size_t_64 ? std::uint64_t{1} << 32 : 0u);
+  EXPECT_EQ(compute_image_bytes(0x7FFFFFFF, std::int64_t{1} << 30, 4, &bytes), size_t_64);
+  EXPECT_EQ(bytes, size_t_64 ? std::uint64_t{0x7FFFFFFF} << 32 : 0u);
   // The largest header gives nearly 2^64 bytes: more than any block can be.
   EXPECT_FALSE(compute_image_bytes(0x7FFFFFFF, std::int64_t{1} << 31, 4, &bytes));
   EXPECT_TRUE(compute_image_bytes(-2, 0, 4, &bytes));  // no rows: nothing to hold

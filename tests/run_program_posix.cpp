@@ -1,5 +1,6 @@
 // Runs a program with fork and execve, the limits and identity of the
-// child set between the two.
+// child set between the two. A program built for another processor is
+// started through its emulator, which is given the program's argument 0.
 #include "tests/run_program.h"
 
 #include <fcntl.h>
@@ -14,9 +15,14 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <limits>
 #include <stdexcept>
 
+#include "tests/program_emulator.h"
+
 namespace {
+
+bool emulated() { return program_emulator[0] != nullptr; }
 
 [[noreturn]] void fail(const std::string& what) {
   throw std::runtime_error(what + ": " + std::strerror(errno));
@@ -64,9 +70,18 @@ struct child_setup {
   const run_options* options;
 };
 
+// A cap of bytes (0: none); false when it cannot be set, also when rlim_t
+// cannot hold it.
 bool apply_limit(int resource, std::uint64_t bytes) {
-  const rlimit limit{bytes, bytes};
-  return bytes == 0 || setrlimit(resource, &limit) == 0;
+  if (bytes == 0) {
+    return true;
+  }
+  if (bytes > std::numeric_limits<rlim_t>::max()) {
+    return false;
+  }
+  const auto cap = static_cast<rlim_t>(bytes);
+  const rlimit limit{cap, cap};
+  return setrlimit(resource, &limit) == 0;
 }
 
 // The nobody user of Debian and most systems.
@@ -206,17 +221,53 @@ void wait_for(pid_t pid, program_result& result) {
 
 }  // namespace
 
-std::string unsupported_options(const run_options&) { return std::string(); }
+std::string unsupported_options(const run_options& options) {
+  // qemu-user maps the guest's memory itself and does not apply the
+  // address-space cap to it.
+  if (emulated() && options.address_space_limit != 0) {
+    return "the emulator does not apply an address-space limit to the program it runs";
+  }
+  return std::string();
+}
+
+namespace {
+
+// The argument vector that runs executable with args: the program itself,
+// or the emulator, which sets argument 0 (-0) and then loads the program.
+std::vector<std::string> command_line(const std::string& executable,
+                                      const std::vector<std::string>& args) {
+  if (!emulated()) {
+    return args;
+  }
+  std::vector<std::string> command;
+  for (const char* const* part = program_emulator; *part != nullptr; ++part) {
+    command.emplace_back(*part);
+  }
+  command.emplace_back("-0");
+  command.emplace_back(args.empty() ? executable : args[0]);
+  command.push_back(executable);
+  if (!args.empty()) {
+    command.insert(command.end(), args.begin() + 1, args.end());
+  }
+  return command;
+}
+
+}  // namespace
 
 program_result run_program(const std::string& executable, const std::vector<std::string>& args,
                            const std::string& working_dir, const run_options& options) {
+  // An emulator would start and then fail to load the program; a missing
+  // program is reported as execve would.
+  if (emulated() && access(executable.c_str(), X_OK) != 0) {
+    fail("cannot run " + executable);
+  }
   // Everything the child needs is prepared before fork.
-  std::vector<std::string> arg_copies(args);
+  std::vector<std::string> arg_copies = command_line(executable, args);
   std::vector<std::string> env_copies = child_environment(options);
   const std::vector<char*> argv = pointers_to(arg_copies);
   const std::vector<char*> envp = pointers_to(env_copies);
-  const child_setup setup{executable.c_str(), argv.data(), envp.data(), working_dir.c_str(),
-                          &options};
+  const char* const started = emulated() ? program_emulator[0] : executable.c_str();
+  const child_setup setup{started, argv.data(), envp.data(), working_dir.c_str(), &options};
 
   int null_in = open("/dev/null", O_RDONLY | O_CLOEXEC);
   if (null_in < 0) {

@@ -51,6 +51,18 @@ TEST(RunProgram, ArgumentsStatusAndStreamsComeBackUnchanged) {
   }
 }
 
+// Argument 0 is the test's choice, not the file's path, also when an
+// emulator starts the program.
+TEST(RunProgram, ArgumentZeroIsTheOneAskedFor) {
+  const scratch_dir dir;
+  for (const std::string argv0 : {"renamed", "/some/other/dir/print_arguments", "two words"}) {
+    SCOPED_TRACE(argv0);
+    const std::vector<std::string> argv{argv0, "0"};
+    const program_result r = run_program(PRINT_ARGUMENTS_PATH, argv, dir.path());
+    EXPECT_EQ(r.out, printed(argv));
+  }
+}
+
 TEST(RunProgram, MissingProgramIsReported) {
   const scratch_dir dir;
   const std::string missing = dir.file("no-such-program");

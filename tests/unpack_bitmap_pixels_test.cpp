@@ -48,11 +48,8 @@ TEST(UnpackBitmapPixels, TwentyFourBitRowsWithoutPaddingEndAtTheLastPixel) {
     b.pixels.push_back(v);
   }
   ASSERT_EQ(build_bitmap(b).size(), 54u + 24u);
-  bytes want;
-  for (std::uint8_t v = 1; v <= 24; v += 3) {
-    want.insert(want.end(),
-                {v, static_cast<std::uint8_t>(v + 1), static_cast<std::uint8_t>(v + 2), 0});
-  }
+  const bytes want = {1,  2,  3,  0, 4,  5,  6,  0, 7,  8,  9,  0, 10, 11, 12, 0,
+                      13, 14, 15, 0, 16, 17, 18, 0, 19, 20, 21, 0, 22, 23, 24, 0};
   EXPECT_EQ(unpack_ok(b), want);
 }
 
