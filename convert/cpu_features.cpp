@@ -1,7 +1,7 @@
 #include "convert/pixel_kernels.h"
 
 bool cpu_runs_avx2() {
-#if defined(__x86_64__) && defined(__GNUC__)
+#if CONVERTERS_HAVE_AVX_KERNELS
   // Also checks that the operating system saves the 256-bit registers.
   return __builtin_cpu_supports("avx2") != 0;
 #else
@@ -10,7 +10,7 @@ bool cpu_runs_avx2() {
 }
 
 bool cpu_runs_avx512() {
-#if defined(__x86_64__) && defined(__GNUC__)
+#if CONVERTERS_HAVE_AVX_KERNELS
   return __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512bw") != 0;
 #else
   return false;

@@ -1,22 +1,15 @@
 #include <cmath>
 
+#include "convert/colour_constants.h"
 #include "convert/hsv_pixels.h"
 #include "convert/quantize_channel.h"
 #include "convert/ycbcr_sums.h"
-
-namespace {
-
-constexpr double pi = 3.141592653589793;
-constexpr double two_pi = 6.283185307179586;
-constexpr double hue_scale = 255.0;
-constexpr double saturation_gain = 1.87;
-
-}  // namespace
 
 // Hue is the angle of the (Cb, Cr) vector mapped from [-pi, pi] onto
 // [0, 255]; saturation its length times the gain. Each step is rounded to
 // single precision where the result is held.
 void hsv_pixel_exact(const std::uint8_t* in, std::uint8_t* out) {
+  using namespace colour;
   const ycbcr c = compute_ycbcr(in[2], in[1], in[0]);
   const double cb = c.cb;
   const double cr = c.cr;
