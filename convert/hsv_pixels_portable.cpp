@@ -66,18 +66,17 @@ struct hue_saturation {
   return {hue, length * saturation_gain_f};
 }
 
-// True when value lies within the margin of some k + 0.5. Values that
-// reach here are above -1, where truncation gives the floor or 0.
-bool near_rounding_boundary(float value) {
-  const float fraction = value - static_cast<float>(static_cast<std::int32_t>(value));
-  return size_of(fraction - 0.5f) < hsv_rounding_margin;
-}
+// value rounded half up: exact where the estimate is not doubtful. No
+// clamp: the estimates lie within 1e-4 of the exact hue (at most 255) and
+// saturation (at most 254.62), so the rounding stays below 256.
+std::int32_t round_to_whole(float value) { return static_cast<std::int32_t>(value + 0.5f); }
 
-// Rounded half up and kept within 0 to 255, as the exact rule does for the
-// values that reach here (none below -0.5).
-std::int32_t round_to_byte(float value) {
-  const auto rounded = static_cast<std::int32_t>(value + 0.5f);
-  return rounded > 255 ? 255 : rounded;
+// True when value lies within the margin of some k + 0.5, from its rounded
+// form: then value - rounded is within the margin of +-0.5 (the rounding
+// of value + 0.5 can only take it to the far side of the boundary). The
+// difference is exact: rounded is 0 or within a factor 2 of value.
+bool near_rounding_boundary(float value, std::int32_t rounded) {
+  return size_of(value - static_cast<float>(rounded)) > 0.5f - hsv_rounding_margin;
 }
 
 // Up to block_pixels pixels; returns whether any was flagged in doubtful.
@@ -96,15 +95,16 @@ bool estimate_block(const std::uint8_t* in, std::uint8_t* out, int count,
     // Only grey has Cb and Cr both 0 in thousandths.
     const bool grey = cb == 0.0f && cr == 0.0f;
     const std::int32_t grey_hue = value == 0.0f ? black_hue_byte : grey_hue_byte;
-    const std::int32_t hue_byte = round_to_byte(e.hue);
-    const std::int32_t saturation_byte = round_to_byte(e.saturation);
+    const std::int32_t hue_byte = round_to_whole(e.hue);
+    const std::int32_t saturation_byte = round_to_whole(e.saturation);
     const std::int32_t hue = grey ? grey_hue : hue_byte;
     const std::int32_t saturation = grey ? 0 : saturation_byte;
     store_pixel_word(out + 4 * i,
                      packed_pixel_word(saturation, static_cast<std::int32_t>(value), hue,
                                        load_pixel_word(out + 4 * i)));
     const bool doubt =
-        !grey && (near_rounding_boundary(e.hue) || near_rounding_boundary(e.saturation));
+        !grey && (near_rounding_boundary(e.hue, hue_byte) ||
+                  near_rounding_boundary(e.saturation, saturation_byte));
     doubtful[i] = doubt ? 1 : 0;
     any |= doubt ? 1 : 0;
   }
