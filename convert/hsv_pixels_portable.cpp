@@ -80,8 +80,7 @@ bool near_rounding_boundary(float value, std::int32_t rounded) {
 }
 
 // Up to block_pixels pixels; returns whether any was flagged in doubtful.
-bool estimate_block(const std::uint8_t* in, std::uint8_t* out, int count,
-                    std::int32_t* doubtful) {
+bool estimate_block(const std::uint8_t* in, std::uint8_t* out, int count, std::int32_t* doubtful) {
   int any = 0;
   for (int i = 0; i < count; ++i) {
     const std::uint32_t pixel = load_pixel_word(in + 4 * i);
@@ -89,8 +88,8 @@ bool estimate_block(const std::uint8_t* in, std::uint8_t* out, int count,
                 red = pixel_byte(pixel, 2);
     const float cb = weighted(red, green, blue, cb_red_k, cb_green_k, cb_blue_k);
     const float cr = weighted(red, green, blue, cr_red_k, cr_green_k, cr_blue_k);
-    const float value =
-        thousandths_floor(weighted(red, green, blue, y_red_k, y_green_k, y_blue_k) + static_cast<float>(half_k));
+    const float value = thousandths_floor(weighted(red, green, blue, y_red_k, y_green_k, y_blue_k) +
+                                          static_cast<float>(half_k));
     const hue_saturation e = estimate(cb, cr);
     // Only grey has Cb and Cr both 0 in thousandths.
     const bool grey = cb == 0.0f && cr == 0.0f;
@@ -99,12 +98,10 @@ bool estimate_block(const std::uint8_t* in, std::uint8_t* out, int count,
     const std::int32_t saturation_byte = round_to_whole(e.saturation);
     const std::int32_t hue = grey ? grey_hue : hue_byte;
     const std::int32_t saturation = grey ? 0 : saturation_byte;
-    store_pixel_word(out + 4 * i,
-                     packed_pixel_word(saturation, static_cast<std::int32_t>(value), hue,
-                                       load_pixel_word(out + 4 * i)));
-    const bool doubt =
-        !grey && (near_rounding_boundary(e.hue, hue_byte) ||
-                  near_rounding_boundary(e.saturation, saturation_byte));
+    store_pixel_word(out + 4 * i, packed_pixel_word(saturation, static_cast<std::int32_t>(value),
+                                                    hue, load_pixel_word(out + 4 * i)));
+    const bool doubt = !grey && (near_rounding_boundary(e.hue, hue_byte) ||
+                                 near_rounding_boundary(e.saturation, saturation_byte));
     doubtful[i] = doubt ? 1 : 0;
     any |= doubt ? 1 : 0;
   }
@@ -119,9 +116,8 @@ void estimate_hue_saturation_portable(const std::uint8_t* in, float* hue, float*
     const std::uint32_t pixel = load_pixel_word(in + 4 * i);
     const float blue = pixel_byte(pixel, 0), green = pixel_byte(pixel, 1),
                 red = pixel_byte(pixel, 2);
-    const hue_saturation e =
-        estimate(weighted(red, green, blue, cb_red_k, cb_green_k, cb_blue_k),
-                 weighted(red, green, blue, cr_red_k, cr_green_k, cr_blue_k));
+    const hue_saturation e = estimate(weighted(red, green, blue, cb_red_k, cb_green_k, cb_blue_k),
+                                      weighted(red, green, blue, cr_red_k, cr_green_k, cr_blue_k));
     hue[i] = e.hue;
     saturation[i] = e.saturation;
   }

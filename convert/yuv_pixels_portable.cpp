@@ -21,12 +21,12 @@ void yuv_pixels_portable(const std::uint8_t* in, std::uint8_t* out, std::int64_t
     const std::uint32_t pixel = load_pixel_word(in + 4 * i);
     const float blue = pixel_byte(pixel, 0), green = pixel_byte(pixel, 1),
                 red = pixel_byte(pixel, 2);
-    const float y =
-        thousandths_floor(weighted(red, green, blue, y_red_k, y_green_k, y_blue_k) + static_cast<float>(half_k));
-    const float u = thousandths_floor(
-        weighted(red, green, blue, cb_red_k, cb_green_k, cb_blue_k) + static_cast<float>(offset_and_half_k));
-    const float v = thousandths_floor(
-        weighted(red, green, blue, cr_red_k, cr_green_k, cr_blue_k) + static_cast<float>(offset_and_half_k));
+    const float y = thousandths_floor(weighted(red, green, blue, y_red_k, y_green_k, y_blue_k) +
+                                      static_cast<float>(half_k));
+    const float u = thousandths_floor(weighted(red, green, blue, cb_red_k, cb_green_k, cb_blue_k) +
+                                      static_cast<float>(offset_and_half_k));
+    const float v = thousandths_floor(weighted(red, green, blue, cr_red_k, cr_green_k, cr_blue_k) +
+                                      static_cast<float>(offset_and_half_k));
     const float top = 255.0f;
     store_pixel_word(out + 4 * i, packed_pixel_word(static_cast<std::int32_t>(u < top ? u : top),
                                                     static_cast<std::int32_t>(y),
