@@ -1,5 +1,6 @@
 #include <cmath>
 
+#include "convert/arc_tangent.h"
 #include "convert/colour_constants.h"
 #include "convert/hsv_pixels.h"
 #include "convert/quantize_channel.h"
@@ -13,7 +14,7 @@ void hsv_pixel_exact(const std::uint8_t* in, std::uint8_t* out) {
   const ycbcr c = compute_ycbcr(in[2], in[1], in[0]);
   const double cb = c.cb;
   const double cr = c.cr;
-  const auto angle = static_cast<float>(std::atan2(cr, cb));
+  const auto angle = static_cast<float>(arc_tangent(cr, cb));
   const auto hue = static_cast<float>((static_cast<double>(angle) + pi) * hue_scale / two_pi);
   const auto length = static_cast<float>(std::sqrt(cb * cb + cr * cr));
   const auto saturation = static_cast<float>(static_cast<double>(length) * saturation_gain);

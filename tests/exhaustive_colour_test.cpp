@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "convert/arc_tangent.h"
 #include "convert/colour_constants.h"
 #include "convert/convert_to_hsv.h"
 #include "convert/convert_to_yuv.h"
@@ -199,6 +200,25 @@ TEST(ExhaustiveColours, ReferenceRoundsTiesToEven) {
   // Grey: the Cb weights add up to -2^-55 and the Cr weights to +2^-56.
   EXPECT_EQ(reference_sums(1, 1, 1).cb, -std::ldexp(1.0f, -55));
   EXPECT_EQ(reference_sums(1, 1, 1).cr, std::ldexp(1.0f, -56));
+}
+
+// The exact hue path's arc tangent, against the maths library's, over a
+// grid that reaches every quadrant, every reduction interval and both axes.
+TEST(ExhaustiveColours, ArcTangentStaysWithinTwoUnitsInTheLastPlace) {
+  for (int i = -130; i <= 130; ++i) {
+    for (int j = -130; j <= 130; ++j) {
+      const double y = i * 0.97, x = j * 1.03;
+      if (i == 0 && j <= 0) {
+        continue;  // (+0, -0) is outside the domain, (+0, +0) below
+      }
+      const double want = std::atan2(y, x);
+      const double ulp = std::nextafter(std::fabs(want), 4.0) - std::fabs(want);
+      EXPECT_LE(std::fabs(arc_tangent(y, x) - want), 2 * ulp) << "y " << y << " x " << x;
+    }
+  }
+  EXPECT_EQ(arc_tangent(0.0, 0.0), 0.0);
+  EXPECT_EQ(arc_tangent(0.0, -1.0), colour::pi);
+  EXPECT_EQ(arc_tangent(-1.0, 0.0), -colour::pi / 2);
 }
 
 TEST(ExhaustiveColours, LumaAndColourDifferences) {
