@@ -1,21 +1,59 @@
 #include "convert/pixel_kernels.h"
 
-bool cpu_runs_avx2() {
-#if defined(__x86_64__) && defined(__GNUC__)
-  // Also checks that the operating system saves the 256-bit registers.
-  return __builtin_cpu_supports("avx2") != 0;
-#else
-  return false;
-#endif
+#if CONVERTERS_HAVE_AVX_KERNELS
+#include <cpuid.h>
+
+#include <cstdint>
+
+namespace {
+
+// Asked of the processor once, when the first kernel table is made, with
+// the three questions these kernels need: the compiler's own feature probe
+// asks a dozen, in every process at start-up, and each can cost a trap
+// into the hypervisor.
+struct vector_units {
+  bool avx2;
+  bool avx512;
+};
+
+bool bit(unsigned word, int n) { return ((word >> n) & 1u) != 0; }
+
+// The register state the operating system saves on a task switch.
+std::uint64_t saved_register_state() {
+  unsigned low = 0, high = 0;
+  __asm__("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
+  return static_cast<std::uint64_t>(high) << 32 | low;
 }
 
-bool cpu_runs_avx512() {
-#if defined(__x86_64__) && defined(__GNUC__)
-  return __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512bw") != 0;
-#else
-  return false;
-#endif
+vector_units ask_processor() {
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  if (__get_cpuid(1, &a, &b, &c, &d) == 0 || !bit(c, 27) || !bit(c, 28)) {
+    return {false, false};  // no XGETBV or no AVX
+  }
+  const std::uint64_t state = saved_register_state();
+  const bool wide_registers_saved = (state & 0x6u) == 0x6u;      // XMM and YMM
+  const bool widest_registers_saved = (state & 0xE6u) == 0xE6u;  // and opmask, ZMM
+  if (!wide_registers_saved || __get_cpuid_count(7, 0, &a, &b, &c, &d) == 0) {
+    return {false, false};
+  }
+  return {bit(b, 5), widest_registers_saved && bit(b, 16) && bit(b, 30)};
 }
+
+vector_units this_processor() {
+  static const vector_units units = ask_processor();
+  return units;
+}
+
+}  // namespace
+
+bool cpu_runs_avx2() { return this_processor().avx2; }
+
+bool cpu_runs_avx512() { return this_processor().avx512; }
+#else
+bool cpu_runs_avx2() { return false; }
+
+bool cpu_runs_avx512() { return false; }
+#endif
 
 bool runs_everywhere() { return true; }
 

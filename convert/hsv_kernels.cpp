@@ -3,12 +3,14 @@
 
 namespace {
 
-// Fastest first; the portable kernel last, so that there always is one.
+// Fastest first; the exact one-pixel-at-a-time kernel last, so that
+// there always is one.
 const kernel_candidate candidates[] = {
-#if defined(__x86_64__) && defined(__GNUC__)
+#if CONVERTERS_HAVE_AVX_KERNELS
     {{"avx512", hsv_pixels_avx512}, cpu_runs_avx512},
     {{"avx2", hsv_pixels_avx2}, cpu_runs_avx2},
 #endif
+    {{"portable", hsv_pixels_portable}, runs_everywhere},
     {{"scalar", hsv_pixels_scalar}, runs_everywhere},
 };
 constexpr int candidate_count = sizeof candidates / sizeof candidates[0];

@@ -14,7 +14,16 @@ void hsv_pixels_scalar(const std::uint8_t* in, std::uint8_t* out, std::int64_t c
 // set in lanes (bit k for pixel k from in and out).
 void redo_exact_lanes(unsigned lanes, const std::uint8_t* in, std::uint8_t* out);
 
-#if defined(__x86_64__) && defined(__GNUC__)
+// Plain C++ written for the compiler to vectorise; estimates like the AVX
+// kernels and redoes doubtful pixels with hsv_pixel_exact.
+void hsv_pixels_portable(const std::uint8_t* in, std::uint8_t* out, std::int64_t count);
+
+// Hue and saturation of count pixels as the portable kernel estimates them
+// before rounding, for the test that bounds their error.
+void estimate_hue_saturation_portable(const std::uint8_t* in, float* hue, float* saturation,
+                                      int count);
+
+#if CONVERTERS_HAVE_AVX_KERNELS
 void hsv_pixels_avx2(const std::uint8_t* in, std::uint8_t* out, std::int64_t count);
 void hsv_pixels_avx512(const std::uint8_t* in, std::uint8_t* out, std::int64_t count);
 
@@ -24,7 +33,7 @@ void estimate_hue_saturation_avx2(const std::uint8_t* in, float* hue, float* sat
 void estimate_hue_saturation_avx512(const std::uint8_t* in, float* hue, float* saturation);
 #endif
 
-// A vector kernel defers a hue or saturation to hsv_pixel_exact when its
+// An estimating kernel defers a hue or saturation to hsv_pixel_exact when its
 // estimate lies within this distance of a value k + 0.5. The estimates are
 // far closer than that to the exact values (the exhaustive colour test
 // measures the largest error over every colour).

@@ -15,6 +15,7 @@
 
 #include <cstdint>
 
+#include "convert/colour_constants.h"
 #include "convert/hsv_pixels.h"
 
 namespace {
@@ -49,17 +50,18 @@ __m512i thousandths(__m512i x) {
 
 // atan(n / d) for 0 <= n <= d, d > 0 (see hsv_pixels_avx2.cpp).
 __m512 arctan_of_ratio(__m512 n, __m512 d) {
-  const __mmask16 reduce = _mm512_cmp_ps_mask(n, _mm512_mul_ps(d, splat(0.41421356f)), _CMP_GT_OQ);
+  const __mmask16 reduce =
+      _mm512_cmp_ps_mask(n, _mm512_mul_ps(d, splat(colour::tan_eighth_pi_f)), _CMP_GT_OQ);
   const __m512 num = _mm512_mask_sub_ps(n, reduce, n, d);
   const __m512 den = _mm512_mask_add_ps(d, reduce, n, d);
   const __m512 x = _mm512_div_ps(num, den);
   const __m512 z = _mm512_mul_ps(x, x);
-  __m512 p = splat(8.05374449538e-2f);
-  p = _mm512_sub_ps(_mm512_mul_ps(p, z), splat(1.38776856032e-1f));
-  p = _mm512_add_ps(_mm512_mul_ps(p, z), splat(1.99777106478e-1f));
-  p = _mm512_sub_ps(_mm512_mul_ps(p, z), splat(3.33329491539e-1f));
+  __m512 p = splat(colour::arctan_c9);
+  p = _mm512_add_ps(_mm512_mul_ps(p, z), splat(colour::arctan_c7));
+  p = _mm512_add_ps(_mm512_mul_ps(p, z), splat(colour::arctan_c5));
+  p = _mm512_add_ps(_mm512_mul_ps(p, z), splat(colour::arctan_c3));
   p = _mm512_add_ps(_mm512_mul_ps(_mm512_mul_ps(p, z), x), x);
-  return _mm512_mask_add_ps(p, reduce, p, splat(0.78539816f));
+  return _mm512_mask_add_ps(p, reduce, p, splat(colour::quarter_pi_f));
 }
 
 hue_saturation estimate(__m512i cb_thousandths, __m512i cr_thousandths) {
@@ -69,16 +71,17 @@ hue_saturation estimate(__m512i cb_thousandths, __m512i cr_thousandths) {
   const __m512 cr_size = _mm512_abs_ps(cr);
   __m512 angle = arctan_of_ratio(_mm512_min_ps(cb_size, cr_size), _mm512_max_ps(cb_size, cr_size));
   angle = _mm512_mask_sub_ps(angle, _mm512_cmp_ps_mask(cr_size, cb_size, _CMP_GT_OQ),
-                             splat(1.57079633f), angle);
+                             splat(colour::half_pi_f), angle);
   angle = _mm512_mask_sub_ps(angle, _mm512_cmp_ps_mask(cb, _mm512_setzero_ps(), _CMP_LT_OQ),
-                             splat(3.14159265f), angle);
+                             splat(colour::pi_f), angle);
   // The sign of Cr, moved onto the angle.
   const __m512i sign = _mm512_set1_epi32(static_cast<int>(0x80000000u));
   angle = _mm512_castsi512_ps(_mm512_xor_si512(_mm512_castps_si512(angle),
                                                _mm512_and_si512(_mm512_castps_si512(cr), sign)));
-  const __m512 hue = _mm512_add_ps(_mm512_mul_ps(angle, splat(40.5845104f)), splat(127.5f));
+  const __m512 hue = _mm512_add_ps(_mm512_mul_ps(angle, splat(colour::hue_per_radian_f)),
+                                   splat(colour::hue_of_angle_0_f));
   const __m512 length = _mm512_sqrt_ps(_mm512_add_ps(_mm512_mul_ps(cb, cb), _mm512_mul_ps(cr, cr)));
-  return {hue, _mm512_mul_ps(length, splat(1.87f))};
+  return {hue, _mm512_mul_ps(length, splat(colour::saturation_gain_f))};
 }
 
 // The value byte, and Cb and Cr in thousandths, of sixteen pixels.
@@ -92,9 +95,11 @@ components components_of(__m512i pixels) {
   const __m512i low_bytes = _mm512_set1_epi32(0x00FF00FF);
   const __m512i br = _mm512_and_si512(pixels, low_bytes);
   const __m512i ga = _mm512_and_si512(_mm512_srli_epi32(pixels, 8), low_bytes);
-  return {
-      thousandths(_mm512_add_epi32(weighted_sum(br, ga, 114, 587, 299), _mm512_set1_epi32(500))),
-      weighted_sum(br, ga, 500, -331, -169), weighted_sum(br, ga, -81, -419, 500)};
+  return {thousandths(_mm512_add_epi32(
+              weighted_sum(br, ga, colour::y_blue_k, colour::y_green_k, colour::y_red_k),
+              _mm512_set1_epi32(colour::half_k))),
+          weighted_sum(br, ga, colour::cb_blue_k, colour::cb_green_k, colour::cb_red_k),
+          weighted_sum(br, ga, colour::cr_blue_k, colour::cr_green_k, colour::cr_red_k)};
 }
 
 __mmask16 near_rounding_boundary(__m512 value) {
@@ -130,8 +135,9 @@ void hsv_pixels_avx512(const std::uint8_t* in, std::uint8_t* out, std::int64_t c
     // black's 128, saturation 0 (see hsv_pixels_avx2.cpp).
     const __mmask16 grey =
         _mm512_cmpeq_epi32_mask(c.cb, zero) & _mm512_cmpeq_epi32_mask(c.cr, zero);
-    const __m512i grey_hue = _mm512_mask_blend_epi32(
-        _mm512_cmpeq_epi32_mask(c.value, zero), _mm512_set1_epi32(236), _mm512_set1_epi32(128));
+    const __m512i grey_hue = _mm512_mask_blend_epi32(_mm512_cmpeq_epi32_mask(c.value, zero),
+                                                     _mm512_set1_epi32(colour::grey_hue_byte),
+                                                     _mm512_set1_epi32(colour::black_hue_byte));
     const __m512i hue = _mm512_mask_blend_epi32(grey, round_to_byte(e.hue), grey_hue);
     const __m512i saturation =
         _mm512_maskz_mov_epi32(static_cast<__mmask16>(~grey), round_to_byte(e.saturation));

@@ -1,26 +1,20 @@
 #include <cmath>
 
+#include "convert/arc_tangent.h"
+#include "convert/colour_constants.h"
 #include "convert/hsv_pixels.h"
 #include "convert/quantize_channel.h"
 #include "convert/ycbcr_sums.h"
-
-namespace {
-
-constexpr double pi = 3.141592653589793;
-constexpr double two_pi = 6.283185307179586;
-constexpr double hue_scale = 255.0;
-constexpr double saturation_gain = 1.87;
-
-}  // namespace
 
 // Hue is the angle of the (Cb, Cr) vector mapped from [-pi, pi] onto
 // [0, 255]; saturation its length times the gain. Each step is rounded to
 // single precision where the result is held.
 void hsv_pixel_exact(const std::uint8_t* in, std::uint8_t* out) {
+  using namespace colour;
   const ycbcr c = compute_ycbcr(in[2], in[1], in[0]);
   const double cb = c.cb;
   const double cr = c.cr;
-  const auto angle = static_cast<float>(std::atan2(cr, cb));
+  const auto angle = static_cast<float>(arc_tangent(cr, cb));
   const auto hue = static_cast<float>((static_cast<double>(angle) + pi) * hue_scale / two_pi);
   const auto length = static_cast<float>(std::sqrt(cb * cb + cr * cr));
   const auto saturation = static_cast<float>(static_cast<double>(length) * saturation_gain);

@@ -35,7 +35,8 @@ kernel_table select_usable_kernels(const kernel_candidate* candidates, int count
 bool runs_everywhere();
 
 // The luma and colour-difference kernels this processor can run, fastest
-// first; the last one is portable C++. *count gets the number of entries.
+// first; the last two are plain C++ (the last one converts pixel by pixel
+// without estimates). *count gets the number of entries.
 const pixel_kernel* yuv_kernels(int* count);
 
 // The same for hue, saturation and value.

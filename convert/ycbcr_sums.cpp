@@ -1,4 +1,5 @@
 #include "convert/ycbcr_sums.h"
+#include "convert/colour_constants.h"
 
 namespace {
 
@@ -16,9 +17,7 @@ constexpr bool is_whole_units(double coefficient) {
   return static_cast<double>(to_units(coefficient)) == coefficient * units_per_one;
 }
 
-constexpr double y_red = 0.299, y_green = 0.587, y_blue = 0.114;
-constexpr double cb_red = -0.169, cb_green = -0.331, cb_blue = 0.5;
-constexpr double cr_red = 0.5, cr_green = -0.419, cr_blue = -0.081;
+using namespace colour;
 
 static_assert(is_whole_units(y_red) && is_whole_units(y_green) && is_whole_units(y_blue) &&
                   is_whole_units(cb_red) && is_whole_units(cb_green) && is_whole_units(cb_blue) &&

@@ -3,11 +3,13 @@
 
 namespace {
 
-// Fastest first; the portable kernel last, so that there always is one.
+// Fastest first; the exact one-pixel-at-a-time kernel last, so that
+// there always is one.
 const kernel_candidate candidates[] = {
-#if defined(__x86_64__) && defined(__GNUC__)
+#if CONVERTERS_HAVE_AVX_KERNELS
     {{"avx2", yuv_pixels_avx2}, cpu_runs_avx2},
 #endif
+    {{"portable", yuv_pixels_portable}, runs_everywhere},
     {{"scalar", yuv_pixels_scalar}, runs_everywhere},
 };
 constexpr int candidate_count = sizeof candidates / sizeof candidates[0];

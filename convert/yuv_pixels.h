@@ -14,6 +14,9 @@
 
 void yuv_pixels_scalar(const std::uint8_t* in, std::uint8_t* out, std::int64_t count);
 
-#if defined(__x86_64__) && defined(__GNUC__)
+// The same in single precision, written for the compiler to vectorise.
+void yuv_pixels_portable(const std::uint8_t* in, std::uint8_t* out, std::int64_t count);
+
+#if CONVERTERS_HAVE_AVX_KERNELS
 void yuv_pixels_avx2(const std::uint8_t* in, std::uint8_t* out, std::int64_t count);
 #endif

@@ -1,0 +1,41 @@
+// Working-image pixels as 32-bit words, for the portable kernels: the
+// compiler vectorises loops over whole words (loads, shifts, stores) far
+// better than loops over bytes with a gap at every fourth.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+              "pixel words put byte 0 (blue) in the low bits");
+
+inline std::uint32_t load_pixel_word(const std::uint8_t* pixel) {
+  std::uint32_t word = 0;
+  std::memcpy(&word, pixel, sizeof word);
+  return word;
+}
+
+inline void store_pixel_word(std::uint8_t* pixel, std::uint32_t word) {
+  std::memcpy(pixel, &word, sizeof word);
+}
+
+// Byte k of a pixel word as a float (exact).
+inline float pixel_byte(std::uint32_t word, int k) {
+  return static_cast<float>(static_cast<std::int32_t>((word >> (8 * k)) & 0xFFu));
+}
+
+// Bytes 0 to 2 of a pixel word from three values below 256; byte 3 from
+// the word the destination held.
+inline std::uint32_t packed_pixel_word(std::int32_t byte0, std::int32_t byte1, std::int32_t byte2,
+                                       std::uint32_t held) {
+  return (held & 0xFF000000u) | static_cast<std::uint32_t>(byte0) |
+         static_cast<std::uint32_t>(byte1) << 8 | static_cast<std::uint32_t>(byte2) << 16;
+}
+
+// floor(sum / 1000) for a whole number 0 <= sum <= 256000 held in a float.
+// sum + 0.5 is exact, and (sum + 0.5) / 1000 lies at least 0.0005 from
+// every whole number, while the two roundings of the product below move
+// it by less than 256 * 2^-23 < 0.00004: truncation gives the floor.
+inline float thousandths_floor(float sum) {
+  return static_cast<float>(static_cast<std::int32_t>((sum + 0.5f) * 0.001f));
+}
