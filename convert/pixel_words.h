@@ -6,8 +6,11 @@
 #include <cstdint>
 #include <cstring>
 
-static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
-              "pixel words put byte 0 (blue) in the low bits");
+constexpr bool little_endian_words = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+
+// Where byte k of a pixel in memory sits in its word: the low bits first
+// on a little-endian machine, the high bits first on a big-endian one.
+constexpr int byte_shift(int k) { return little_endian_words ? 8 * k : 8 * (3 - k); }
 
 inline std::uint32_t load_pixel_word(const std::uint8_t* pixel) {
   std::uint32_t word = 0;
@@ -21,15 +24,16 @@ inline void store_pixel_word(std::uint8_t* pixel, std::uint32_t word) {
 
 // Byte k of a pixel word as a float (exact).
 inline float pixel_byte(std::uint32_t word, int k) {
-  return static_cast<float>(static_cast<std::int32_t>((word >> (8 * k)) & 0xFFu));
+  return static_cast<float>(static_cast<std::int32_t>((word >> byte_shift(k)) & 0xFFu));
 }
 
 // Bytes 0 to 2 of a pixel word from three values below 256; byte 3 from
 // the word the destination held.
 inline std::uint32_t packed_pixel_word(std::int32_t byte0, std::int32_t byte1, std::int32_t byte2,
                                        std::uint32_t held) {
-  return (held & 0xFF000000u) | static_cast<std::uint32_t>(byte0) |
-         static_cast<std::uint32_t>(byte1) << 8 | static_cast<std::uint32_t>(byte2) << 16;
+  return (held & (0xFFu << byte_shift(3))) | static_cast<std::uint32_t>(byte0) << byte_shift(0) |
+         static_cast<std::uint32_t>(byte1) << byte_shift(1) |
+         static_cast<std::uint32_t>(byte2) << byte_shift(2);
 }
 
 // floor(sum / 1000) for a whole number 0 <= sum <= 256000 held in a float.

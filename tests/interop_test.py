@@ -181,16 +181,8 @@ class ReferenceTest(unittest.TestCase):
         self.assertEqual(ref.round_to_float32(Fraction(-7, 2 ** 56)), -7 * 2 ** -56)
 
 
-class WrittenInputs:
-    """Shared by the two writers: every file the writer makes for a case
-    converts, bottom-up and top-down, to the reference conversion of the
-    pixels Pillow decodes from it."""
-
-    # (case name, bits per pixel the file must have)
-    cases = []
-
-    def write_case(self, name, png_path, bmp_path):
-        raise NotImplementedError
+class SourcePictureDir:
+    """A scratch directory holding the source picture as source.png."""
 
     def setUp(self):
         self.tmp = tempfile.TemporaryDirectory()
@@ -200,6 +192,18 @@ class WrittenInputs:
 
     def tearDown(self):
         self.tmp.cleanup()
+
+
+class WrittenInputs(SourcePictureDir):
+    """Shared by the two writers: every file the writer makes for a case
+    converts, bottom-up and top-down, to the reference conversion of the
+    pixels Pillow decodes from it."""
+
+    # (case name, bits per pixel the file must have)
+    cases = []
+
+    def write_case(self, name, png_path, bmp_path):
+        raise NotImplementedError
 
     def check_converts(self, bmp_path):
         expected_rgb, size = decoded_rgb(bmp_path)
@@ -378,7 +382,7 @@ class RefusedFilesTest(unittest.TestCase):
                     self.assertEqual(sorted(os.listdir(self.dir)), ["in.bmp", "source.png"])
 
 
-class LargerHeaderPalettes:
+class LargerHeaderPalettes(SourcePictureDir):
     """8-bit files whose palette follows an information header larger than
     40 bytes convert exactly as the same picture written with 24 bits per
     pixel and the 40-byte header."""
@@ -391,15 +395,6 @@ class LargerHeaderPalettes:
 
     def write_true_colour(self, bmp_path, out_path):
         raise NotImplementedError
-
-    def setUp(self):
-        self.tmp = tempfile.TemporaryDirectory()
-        self.dir = self.tmp.name
-        self.png = os.path.join(self.dir, "source.png")
-        source_picture().save(self.png)
-
-    def tearDown(self):
-        self.tmp.cleanup()
 
     def test_converts_as_the_true_colour_file(self):
         for name, info_size in self.cases:
