@@ -28,7 +28,14 @@ struct name_info {
 // in parts of this size.
 constexpr std::size_t largest_stdio_transfer = std::size_t{1} << 30;
 
-// Opens path for reading in binary mode; null when it cannot be opened.
+// Room for any path the programs build or keep, its terminating zero
+// included: the longest path a plain open accepts, and a temporary name's
+// additions to it.
+constexpr std::size_t path_buffer_bytes = 4096 + 64;
+
+// Opens path for reading in binary mode; null when it cannot be opened. A
+// name that leads to one of the process's own descriptors (/dev/stdin,
+// /dev/fd/N) reads that descriptor, whatever it is, a socket included.
 std::FILE* open_for_reading(const char* path);
 
 // The byte count of the file behind an open stream. A pipe or socket has no
@@ -47,38 +54,70 @@ name_info inspect_open_file(std::FILE* file);
 // 0 for a name without one.
 std::size_t directory_part_length(const char* path);
 
-// The permission bits a new file gets from fopen under the current umask
-// (0 where the system has none).
-unsigned new_file_permissions();
+// Where an output name leads, looked up once. What is written there goes
+// through the handles found here, so that nobody can change what the name
+// means between the look and the write.
+struct output_place {
+  // Nothing may be written at the name: a directory stands there, the user
+  // may not write the file that does, or the name leads nowhere usable.
+  bool refused = false;
+  // Written directly, without a temporary file: a descriptor of the
+  // process, a device, a FIFO or a socket, opened for writing.
+  std::FILE* stream = nullptr;
+  // Otherwise a file is created beside entry and renamed over it. On POSIX
+  // systems directory is a handle of the directory entry stands in and
+  // entry a name in it; on Windows directory is -1 and entry a whole path.
+  int directory = -1;
+  char entry[path_buffer_bytes] = {};
+  // A regular file stands at entry, so old data is at stake.
+  bool replaces_file = false;
+  // The new file takes over the old one's owner, group, permissions and
+  // access list where the user may set them; otherwise it gets what a plain
+  // creation gives.
+  bool keep_attributes = false;
+  // A handle of the file standing at entry (POSIX; -1 when none).
+  int old_file = -1;
+};
 
-// Creates a file that did not exist, from the pattern path (whose last six
-// characters are "XXXXXX" and are replaced to make a name nobody else can
-// predict or share), readable and writable by the user alone at first
-// where the system has permission bits. Returns the open stream, or null
-// with errno set.
-std::FILE* create_unique_file(char* path);
+// Looks path up for writing. follow_links is set for a name the user typed:
+// a symbolic link there is followed when it belongs to the user or to the
+// owner of the directory it stands in, a descriptor name leads to the
+// descriptor, a device, FIFO or socket is opened as a stream, and a regular
+// file the user may not write is refused. Without it the name is always
+// replaced by a new file and nothing there is opened or followed.
+void find_output_place(const char* path, bool follow_links, output_place* place);
 
-// Gives the open file's permission bits; true on success (always, where
-// the system has none).
-bool set_permissions(std::FILE* file, unsigned permissions);
+// Closes what find_output_place opened (the stream excepted, which its
+// writer closes).
+void release_output_place(output_place* place);
+
+// Creates a new file at pattern (a name in directory, as output_place has
+// them, whose last six characters are "XXXXXX" and are replaced to make a
+// name nobody else can predict or share). A private file is readable and
+// writable by the user alone until its attributes are set; otherwise it
+// gets what a plain creation would give it. Returns the open stream, or
+// null with errno set.
+std::FILE* create_unique_file(int directory, char* pattern, bool private_file);
+
+// Gives the new file the old one's owner and group (where the user may),
+// its permission bits (without setuid and setgid) and its access list;
+// false when the permission bits cannot be set.
+bool copy_file_attributes(std::FILE* file, const output_place& place);
 
 // Pushes the data of an open, flushed file to storage.
 bool sync_to_storage(std::FILE* file);
 
-// Renames from to to, replacing whatever non-directory stands at to.
-bool rename_replacing(const char* from, const char* to);
+// Renames from to to within directory, replacing whatever non-directory
+// stands at to.
+bool rename_entry(int directory, const char* from, const char* to);
 
-// Removes the name path.
-void remove_name(const char* path);
+// Removes name from directory. Safe to call from a signal handler.
+void remove_entry(int directory, const char* name);
 
-// Opens for writing the character device, FIFO, socket or pipe that stands
-// at path (directly or through a link). *is_stream tells whether one stands
-// there; the result is null when none does or it cannot be opened.
-std::FILE* open_stream_for_writing(const char* path, bool* is_stream);
-
-// Opens the regular file at path to write it over in place, without
-// creating it and without following a link. Null when that cannot be done.
-std::FILE* open_regular_file_in_place(const char* path);
+// Opens the regular file standing at the place to write it over in place,
+// only if it is still the one that was looked up. Null when that cannot be
+// done.
+std::FILE* open_in_place(const output_place& place);
 
 // True when the last failure to create a file was for want of permission
 // (not because the directory is missing, full or read-only).

@@ -131,6 +131,97 @@ bool fill_random_letters(char* letters) {
   return true;
 }
 
+bool copy_name(const char* path, char* entry) {
+  const std::size_t length = std::strlen(path);
+  if (length >= path_buffer_bytes) {
+    return false;
+  }
+  std::memcpy(entry, path, length + 1);
+  return true;
+}
+
+// The stream at a name that is a device or pipe (CON, NUL, \\.\pipe\NAME),
+// opened for writing; null when something else stands there or it cannot
+// be opened. Opening a name that does not exist creates nothing.
+std::FILE* open_stream(const wide_name& name) {
+  const HANDLE handle = CreateFileW(name.text, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    return nullptr;
+  }
+  const DWORD type = GetFileType(handle);
+  if (type != FILE_TYPE_CHAR && type != FILE_TYPE_PIPE) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  return stream_from_handle(handle);
+}
+
+// The path a handle's file finally has, links and junctions resolved, as
+// UTF-8 in entry; false when it cannot be had or does not fit.
+bool final_path_of(HANDLE handle, char* entry) {
+  static wchar_t final_path[32768];
+  const DWORD units = GetFinalPathNameByHandleW(handle, final_path, 32768, FILE_NAME_NORMALIZED);
+  if (units == 0 || units >= 32768) {
+    return false;
+  }
+  const int bytes = WideCharToMultiByte(CP_UTF8, 0, final_path, static_cast<int>(units), entry,
+                                        static_cast<int>(path_buffer_bytes - 1), nullptr, nullptr);
+  if (bytes <= 0) {
+    return false;
+  }
+  entry[bytes] = '\0';
+  return true;
+}
+
+// A regular file the user typed: refused when marked read-only, and
+// replaced where a link or junction at the name finally leads.
+void place_over_file(HANDLE handle, const wide_name& name, output_place* place) {
+  BY_HANDLE_FILE_INFORMATION details{};
+  if (GetFileInformationByHandle(handle, &details) == 0 ||
+      (details.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    return;
+  }
+  const DWORD attributes = GetFileAttributesW(name.text);
+  const bool through_link =
+      attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  if (through_link && !final_path_of(handle, place->entry)) {
+    return;
+  }
+  place->refused = false;
+  place->replaces_file = true;
+}
+
+// What the user typed: a device or pipe is written as a stream, a
+// directory refused, a regular file placed as above, and a missing name
+// created.
+void place_typed_name(const wide_name& name, output_place* place) {
+  if (is_pipe_name(name)) {
+    place->stream = open_stream(name);
+    place->refused = place->stream == nullptr;
+    return;
+  }
+  const HANDLE handle = CreateFileW(name.text, FILE_READ_ATTRIBUTES, share_all, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    // Console names such as CON cannot be opened merely to be inspected.
+    place->stream = open_stream(name);
+    place->refused = false;
+    return;
+  }
+  const name_info info = describe_handle(handle, false);
+  if (info.stream) {
+    CloseHandle(handle);
+    place->stream = open_stream(name);
+    place->refused = place->stream == nullptr;
+    return;
+  }
+  if (info.regular) {
+    place_over_file(handle, name, place);
+  }
+  CloseHandle(handle);
+}
+
 }  // namespace
 
 std::FILE* open_for_reading(const char* path) {
@@ -185,16 +276,15 @@ std::size_t directory_part_length(const char* path) {
   return drive_relative ? 2 : length;
 }
 
-unsigned new_file_permissions() { return 0; }
-
 // The new file is shared for deletion so that the interrupt handler, which
-// runs on a thread of its own, can remove it while it is still open.
-std::FILE* create_unique_file(char* path) {
-  const std::size_t length = std::strlen(path);
+// runs on a thread of its own, can remove it while it is still open. It
+// gets the folder's inherited permissions, as any new file there does.
+std::FILE* create_unique_file(int /*directory*/, char* pattern, bool /*private_file*/) {
+  const std::size_t length = std::strlen(pattern);
   constexpr int attempts = 100;
   for (int attempt = 0; attempt < attempts; ++attempt) {
     wide_name name;
-    if (length < 6 || !fill_random_letters(path + length - 6) || !to_wide_name(path, &name)) {
+    if (length < 6 || !fill_random_letters(pattern + length - 6) || !to_wide_name(pattern, &name)) {
       errno = EINVAL;
       return nullptr;
     }
@@ -218,14 +308,14 @@ std::FILE* create_unique_file(char* path) {
   return nullptr;
 }
 
-bool set_permissions(std::FILE* /*file*/, unsigned /*permissions*/) { return true; }
+bool copy_file_attributes(std::FILE* /*file*/, const output_place& /*place*/) { return true; }
 
 bool sync_to_storage(std::FILE* file) { return FlushFileBuffers(handle_of(file)) != 0; }
 
 // A virus scanner or an indexer may hold a file that was just written or is
 // about to be replaced for a moment, so a refused rename is tried again a
 // few times, for half a second at most, before it counts as failed.
-bool rename_replacing(const char* from, const char* to) {
+bool rename_entry(int /*directory*/, const char* from, const char* to) {
   wide_name old_name;
   wide_name new_name;
   if (!to_wide_name(from, &old_name) || !to_wide_name(to, &new_name)) {
@@ -246,41 +336,36 @@ bool rename_replacing(const char* from, const char* to) {
   }
 }
 
-void remove_name(const char* path) {
-  wide_name name;
-  if (to_wide_name(path, &name)) {
-    DeleteFileW(name.text);
+void remove_entry(int /*directory*/, const char* name) {
+  wide_name wide;
+  if (to_wide_name(name, &wide)) {
+    DeleteFileW(wide.text);
   }
 }
 
-// Console names such as CON cannot be opened merely to be inspected, so a
-// name that cannot be inspected is tried too; opening a name that does not
-// exist creates nothing.
-std::FILE* open_stream_for_writing(const char* path, bool* is_stream) {
-  *is_stream = false;
-  const name_info info = inspect_name(path, true);
+void find_output_place(const char* path, bool follow_links, output_place* place) {
+  *place = output_place{};
+  place->refused = true;
   wide_name name;
-  if ((info.exists && !info.stream) || !to_wide_name(path, &name)) {
-    return nullptr;
+  if (path[0] == '\0' || !to_wide_name(path, &name) || !copy_name(path, place->entry)) {
+    return;
   }
-  const HANDLE handle = CreateFileW(name.text, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    *is_stream = info.stream;
-    return nullptr;
+  if (follow_links) {
+    place_typed_name(name, place);
+  } else {
+    // A name the program chose is replaced whatever stands there, a link
+    // included; only a directory stops it.
+    const name_info info = inspect_name(path, false);
+    place->refused = info.directory;
+    place->replaces_file = info.regular;
   }
-  const DWORD type = GetFileType(handle);
-  if (type != FILE_TYPE_CHAR && type != FILE_TYPE_PIPE) {
-    CloseHandle(handle);
-    return nullptr;
-  }
-  *is_stream = true;
-  return stream_from_handle(handle);
 }
 
-std::FILE* open_regular_file_in_place(const char* path) {
+void release_output_place(output_place* /*place*/) {}
+
+std::FILE* open_in_place(const output_place& place) {
   wide_name name;
-  if (!to_wide_name(path, &name) || is_pipe_name(name)) {
+  if (!to_wide_name(place.entry, &name) || is_pipe_name(name)) {
     return nullptr;
   }
   const HANDLE handle = CreateFileW(name.text, GENERIC_WRITE | FILE_READ_ATTRIBUTES,

@@ -1,26 +1,55 @@
-#include "core/interrupt_cleanup.h"
-
 #include <signal.h>
 #include <unistd.h>
 
 #include <csignal>
 
+#include "core/file_system.h"
+#include "core/interrupt_cleanup.h"
+
 namespace {
 
-constexpr int cleanup_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ};
+// Every signal whose default action ends the process and that others send;
+// the real-time signals are added at run time. The faults a program causes
+// itself (SIGSEGV, SIGBUS and the like) keep their default, so that a
+// crash is reported where it happened.
+constexpr int fixed_cleanup_signals[] = {
+    SIGHUP,    SIGINT,  SIGQUIT, SIGTERM,   SIGPIPE, SIGALRM, SIGUSR1,
+    SIGUSR2,   SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO,   SIGPWR,
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+};
 
-// The name to remove, read by the signal handler; armed is set only while
-// the name is complete and the file exists.
-const char* armed_path = nullptr;
-volatile std::sig_atomic_t armed = 0;
+// The files to remove, read by the signal handler; a slot is armed only
+// while its name is complete and its file exists.
+int armed_directory[most_temporary_files];
+const char* armed_name[most_temporary_files];
+volatile std::sig_atomic_t armed[most_temporary_files];
 
 // The signal mask to restore when interrupts are released.
 sigset_t mask_before_hold;
 
+const sigset_t& cleanup_signals() {
+  static const sigset_t set = [] {
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (const int signal_number : fixed_cleanup_signals) {
+      sigaddset(&signals, signal_number);
+    }
+    for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; ++signal_number) {
+      sigaddset(&signals, signal_number);
+    }
+    return signals;
+  }();
+  return set;
+}
+
 void remove_and_reraise(int signal_number) {
-  if (armed != 0) {
-    unlink(armed_path);
-    armed = 0;
+  for (int slot = 0; slot < most_temporary_files; ++slot) {
+    if (armed[slot] != 0) {
+      remove_entry(armed_directory[slot], armed_name[slot]);
+      armed[slot] = 0;
+    }
   }
   std::signal(signal_number, SIG_DFL);
   std::raise(signal_number);
@@ -28,42 +57,39 @@ void remove_and_reraise(int signal_number) {
 
 // Installs the handler once, except for a signal the parent left ignored
 // (a background job's SIGINT, a SIGXFSZ ignored on purpose): that one stays
-// ignored, as it would without the handler.
+// ignored, as it would without the handler. A signal the system will not
+// let the program catch is left as it is.
 void install_cleanup_handlers() {
   static bool installed = false;
   if (installed) {
     return;
   }
   installed = true;
-  for (const int signal_number : cleanup_signals) {
+  const sigset_t& signals = cleanup_signals();
+  for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
     struct sigaction old_action {};
-    if (sigaction(signal_number, nullptr, &old_action) != 0 || old_action.sa_handler == SIG_IGN) {
+    if (sigismember(&signals, signal_number) != 1 ||
+        sigaction(signal_number, nullptr, &old_action) != 0 || old_action.sa_handler == SIG_IGN) {
       continue;
     }
     struct sigaction action {};
     action.sa_handler = remove_and_reraise;
-    sigemptyset(&action.sa_mask);
+    action.sa_mask = signals;
     sigaction(signal_number, &action, nullptr);
   }
 }
 
 }  // namespace
 
-void hold_interrupts() {
-  sigset_t set;
-  sigemptyset(&set);
-  for (const int signal_number : cleanup_signals) {
-    sigaddset(&set, signal_number);
-  }
-  sigprocmask(SIG_BLOCK, &set, &mask_before_hold);
-}
+void hold_interrupts() { sigprocmask(SIG_BLOCK, &cleanup_signals(), &mask_before_hold); }
 
 void release_interrupts() { sigprocmask(SIG_SETMASK, &mask_before_hold, nullptr); }
 
-void arm_interrupt_cleanup(const char* path) {
+void arm_interrupt_cleanup(int slot, int directory, const char* name) {
   install_cleanup_handlers();
-  armed_path = path;
-  armed = 1;
+  armed_directory[slot] = directory;
+  armed_name[slot] = name;
+  armed[slot] = 1;
 }
 
-void disarm_interrupt_cleanup() { armed = 0; }
+void disarm_interrupt_cleanup(int slot) { armed[slot] = 0; }

@@ -1,24 +1,27 @@
-#include "core/interrupt_cleanup.h"
-
 #include <windows.h>
+
+#include "core/file_system.h"
+#include "core/interrupt_cleanup.h"
 
 namespace {
 
-// The console's control handler runs on a thread of its own, so the name is
-// guarded by a lock rather than by blocking anything. The name is kept in
-// UTF-16, ready for the handler, which allocates nothing.
+// The console's control handler runs on a thread of its own, so the names
+// are guarded by a lock rather than by blocking anything. Each name is kept
+// in UTF-16, ready for the handler, which allocates nothing.
 SRWLOCK cleanup_lock = SRWLOCK_INIT;
-wchar_t armed_path[4096 + 64];
-bool armed = false;
+wchar_t armed_path[most_temporary_files][path_buffer_bytes];
+bool armed[most_temporary_files];
 
-// Removes the armed file and lets the default handling end the process.
+// Removes the armed files and lets the default handling end the process.
 // The lock is never released: the process is ending, and the run must not
 // create another file meanwhile.
 BOOL WINAPI remove_on_interrupt(DWORD /*event*/) {
   AcquireSRWLockExclusive(&cleanup_lock);
-  if (armed) {
-    DeleteFileW(armed_path);
-    armed = false;
+  for (int slot = 0; slot < most_temporary_files; ++slot) {
+    if (armed[slot]) {
+      DeleteFileW(armed_path[slot]);
+      armed[slot] = false;
+    }
   }
   return FALSE;
 }
@@ -36,11 +39,12 @@ void hold_interrupts() { AcquireSRWLockExclusive(&cleanup_lock); }
 
 void release_interrupts() { ReleaseSRWLockExclusive(&cleanup_lock); }
 
-void arm_interrupt_cleanup(const char* path) {
+// On Windows the name is a whole path and directory is not used.
+void arm_interrupt_cleanup(int slot, int /*directory*/, const char* name) {
   install_cleanup_handler();
-  const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, armed_path,
-                                        static_cast<int>(sizeof armed_path / sizeof armed_path[0]));
-  armed = units > 0;
+  const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name, -1, armed_path[slot],
+                                        static_cast<int>(path_buffer_bytes));
+  armed[slot] = units > 0;
 }
 
-void disarm_interrupt_cleanup() { armed = false; }
+void disarm_interrupt_cleanup(int slot) { armed[slot] = false; }

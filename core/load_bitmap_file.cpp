@@ -8,6 +8,7 @@
 #include "core/bitmap_header.h"
 #include "core/file_system.h"
 #include "core/messages.h"
+#include "core/pixel_rows.h"
 #include "core/status.h"
 
 namespace {
@@ -69,13 +70,15 @@ int read_whole_file(std::FILE* file, const char* path, std::int64_t size, std::u
   return status::ok;
 }
 
-// Moves the used bytes of *data into a block twice as large; false, with
-// *data unchanged, when no larger block can be had.
-bool grow_block(std::uint8_t** data, std::size_t used, std::size_t* capacity) {
+// Moves the used bytes of *data into a block twice as large, or limit
+// bytes where that is less; false, with *data unchanged, when no larger
+// block can be had.
+bool grow_block(std::uint8_t** data, std::size_t used, std::size_t* capacity, std::uint64_t limit) {
   if (*capacity > largest_block / 2) {
     return false;
   }
-  const std::size_t larger = *capacity * 2;
+  const std::size_t larger =
+      limit < *capacity * 2 ? static_cast<std::size_t>(limit) : *capacity * 2;
   std::uint8_t* bigger = alloc_large_block(larger, false);
   if (bigger == nullptr) {
     return false;
@@ -87,22 +90,48 @@ bool grow_block(std::uint8_t** data, std::size_t used, std::size_t* capacity) {
   return true;
 }
 
-// Reads a stream of unknown length to its end into one growing block; the
-// block handed out may be larger than *size.
-int read_stream_to_end(std::FILE* file, const char* path, std::uint8_t** block,
-                       std::int64_t* size) {
+// The bytes of a stream worth keeping once its header has come: what the
+// header check and the unpacker can look at, and no more than one byte
+// past the header (the least a bitmap holds) when the header already says
+// it is no bitmap.
+std::uint64_t stream_bytes_needed(const std::uint8_t* header_bytes) {
+  constexpr std::uint64_t least = bitmap_header_bytes + 1;
+  const bitmap_header h = read_bitmap_header(header_bytes);
+  if (h.bf_type != bitmap_magic || h.bf_reserved1 != 0 || h.bf_reserved2 != 0) {
+    return least;
+  }
+  const std::uint64_t used = bitmap_bytes_used(h);
+  return used > least ? used : least;
+}
+
+// Reads a stream of unknown length until it ends or has given all the
+// bytes that matter (the header's first, then what it says the picture
+// needs), so that an endless stream is not stored. The block handed out
+// may be larger than *size.
+int read_stream(std::FILE* file, const char* path, std::uint8_t** block, std::int64_t* size) {
   std::size_t capacity = first_stream_block;
   std::uint8_t* data = alloc_large_block(capacity, false);
   if (data == nullptr) {
     return report_no_memory();
   }
   std::size_t used = 0;
+  std::uint64_t needed = bitmap_header_bytes + 1;
+  bool header_read = false;
   for (;;) {
-    if (used == capacity && !grow_block(&data, used, &capacity)) {
+    if (used == needed) {
+      if (header_read) {
+        break;
+      }
+      header_read = true;
+      needed = stream_bytes_needed(data);
+      continue;
+    }
+    if (used == capacity && !grow_block(&data, used, &capacity, needed)) {
       std::free(data);
       return report_no_memory();
     }
-    const std::size_t wanted = capacity - used;
+    const std::size_t room = needed < capacity ? static_cast<std::size_t>(needed) : capacity;
+    const std::size_t wanted = room - used;
     const std::size_t got = std::fread(data + used, 1, wanted, file);
     used += got;
     if (got < wanted) {
@@ -175,7 +204,7 @@ int load_bitmap_file(const char* path, std::uint8_t** block, std::int64_t* size)
     print_name_message(message_id::stat_error, path);
     return status::stat_error;
   }
-  const int result = is_pipe ? read_stream_to_end(file, path, block, size)
+  const int result = is_pipe ? read_stream(file, path, block, size)
                              : read_sized_file(file, path, file_size, block, size);
   std::fclose(file);
   return result;

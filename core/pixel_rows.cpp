@@ -69,3 +69,21 @@ bool pixel_rows_fit(const bitmap_header& header, std::uint64_t size) {
   const std::uint64_t room = size - offset - read_per_row;
   return stride <= room / (rows - 1);
 }
+
+std::uint64_t bitmap_bytes_used(const bitmap_header& header) {
+  const std::uint64_t offset = header.bf_off_bits;
+  std::uint64_t used = header.bi_size_image != 0 ? offset + header.bi_size_image : 0;
+  const depth_format* format = find_depth_format(header.bi_bit_count);
+  const std::uint64_t rows = header_rows(header);
+  if (format == nullptr || header.bi_width <= 0 || rows == 0) {
+    return used;
+  }
+  const palette_location palette = locate_palette(header);
+  const std::uint64_t palette_end = palette.offset + std::uint64_t{palette.count} * 4;
+  // A stride is below 2^33 (32 bits a pixel at most) and rows - 1 below
+  // 2^31, so the product is below 2^64 - 2^34 and the sum cannot wrap.
+  const std::uint64_t rows_end = offset + (rows - 1) * row_stride(*format, header.bi_width) +
+                                 row_pixel_bytes(*format, header.bi_width);
+  used = used > palette_end ? used : palette_end;
+  return used > rows_end ? used : rows_end;
+}

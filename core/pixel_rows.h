@@ -34,3 +34,8 @@ palette_location locate_palette(const bitmap_header& header);
 // lies inside a block of size bytes. A header whose unpacking reads
 // nothing (unsupported depth, width <= 0 or no rows) always fits.
 bool pixel_rows_fit(const bitmap_header& header, std::uint64_t size);
+
+// The most bytes of a file the header check and the unpacker look at: the
+// end of the declared image, of the palette and of the last row. A file cut
+// there is judged and converted as the whole file is.
+std::uint64_t bitmap_bytes_used(const bitmap_header& header);

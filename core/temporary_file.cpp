@@ -3,15 +3,20 @@
 #include <cerrno>
 #include <cstring>
 
-#include "core/file_system.h"
 #include "core/interrupt_cleanup.h"
 
 namespace {
 
-// The temporary file's name; held is set only while the name is complete
-// and the file exists, and the interrupt cleanup is armed just as long.
-char temporary_path[4096 + 64];
-bool held = false;
+// One temporary file: where it stands. held is set only while the name is
+// complete and the file exists, and the interrupt cleanup is armed just as
+// long.
+struct temporary_record {
+  bool held = false;
+  int directory = -1;
+  char name[path_buffer_bytes] = {};
+};
+
+temporary_record records[most_temporary_files];
 
 // How many bytes of name to keep so that a long name stays within the
 // usual 255-byte limit once made hidden and suffixed, cut before a UTF-8
@@ -28,22 +33,17 @@ std::size_t shortened_name_length(const char* name, std::size_t length) {
   return kept;
 }
 
-// Writes DIRECTORY/.NAME.XXXXXX into temporary_path for final_path =
-// DIRECTORY/NAME (or NAME alone); false when it does not fit or NAME is
-// empty.
-bool make_temporary_pattern(const char* final_path) {
-  const std::size_t directory_length = directory_part_length(final_path);
-  const char* name = final_path + directory_length;
+// Writes DIRECTORY/.NAME.XXXXXX into out for entry = DIRECTORY/NAME (or
+// NAME alone); false when it does not fit or NAME is empty.
+bool make_temporary_pattern(const char* entry, char* out) {
+  const std::size_t directory_length = directory_part_length(entry);
+  const char* name = entry + directory_length;
   const std::size_t name_length = shortened_name_length(name, std::strlen(name));
-  if (name_length == 0) {
-    return false;
-  }
   const char suffix[] = ".XXXXXX";
-  if (directory_length + 1 + name_length + sizeof suffix > sizeof temporary_path) {
+  if (name_length == 0 || directory_length + 1 + name_length + sizeof suffix > path_buffer_bytes) {
     return false;
   }
-  char* out = temporary_path;
-  std::memcpy(out, final_path, directory_length);
+  std::memcpy(out, entry, directory_length);
   out += directory_length;
   *out++ = '.';
   std::memcpy(out, name, name_length);
@@ -52,18 +52,31 @@ bool make_temporary_pattern(const char* final_path) {
   return true;
 }
 
+int free_slot() {
+  for (int slot = 0; slot < most_temporary_files; ++slot) {
+    if (!records[slot].held) {
+      return slot;
+    }
+  }
+  return -1;
+}
+
 }  // namespace
 
-std::FILE* create_temporary_file(const char* final_path) {
+std::FILE* create_temporary_file(const output_place& place, bool private_file, int* slot) {
   hold_interrupts();
   std::FILE* file = nullptr;
-  if (held || !make_temporary_pattern(final_path)) {
+  const int chosen = free_slot();
+  if (chosen < 0 || !make_temporary_pattern(place.entry, records[chosen].name)) {
     errno = ENAMETOOLONG;
   } else {
-    file = create_unique_file(temporary_path);
-    held = file != nullptr;
-    if (held) {
-      arm_interrupt_cleanup(temporary_path);
+    temporary_record& record = records[chosen];
+    file = create_unique_file(place.directory, record.name, private_file);
+    record.held = file != nullptr;
+    if (record.held) {
+      record.directory = place.directory;
+      arm_interrupt_cleanup(chosen, record.directory, record.name);
+      *slot = chosen;
     }
   }
   const int error = errno;
@@ -72,24 +85,26 @@ std::FILE* create_temporary_file(const char* final_path) {
   return file;
 }
 
-bool commit_temporary_file(const char* final_path) {
+bool commit_temporary_file(int slot, const output_place& place) {
+  temporary_record& record = records[slot];
   hold_interrupts();
-  const bool renamed = rename_replacing(temporary_path, final_path);
+  const bool renamed = rename_entry(record.directory, record.name, place.entry);
   if (!renamed) {
-    remove_name(temporary_path);
+    remove_entry(record.directory, record.name);
   }
-  held = false;
-  disarm_interrupt_cleanup();
+  record.held = false;
+  disarm_interrupt_cleanup(slot);
   release_interrupts();
   return renamed;
 }
 
-void discard_temporary_file() {
+void discard_temporary_file(int slot) {
+  temporary_record& record = records[slot];
   hold_interrupts();
-  if (held) {
-    remove_name(temporary_path);
-    held = false;
-    disarm_interrupt_cleanup();
+  if (record.held) {
+    remove_entry(record.directory, record.name);
+    record.held = false;
+    disarm_interrupt_cleanup(slot);
   }
   release_interrupts();
 }

@@ -1,20 +1,24 @@
-// The one temporary file a run may hold at a time: created beside the file
-// it will replace, renamed over that file once complete, and removed on
-// every other way out, including the interrupts that end a run (see
+// The temporary files a run holds: each created beside the file it will
+// replace, renamed over that file once complete, and removed on every other
+// way out, including the interrupts that end a run (see
 // interrupt_cleanup.h), after which the process still ends as it would
 // have.
 #pragma once
 
 #include <cstdio>
 
-// Creates a new, empty temporary file in the directory of final_path, with
-// a hidden name no other run can predict or share. Returns its stream, or
-// null (errno set) when no such file can be created there.
-std::FILE* create_temporary_file(const char* final_path);
+#include "core/file_system.h"
+#include "core/interrupt_cleanup.h"
 
-// Renames the temporary file over final_path; true on success. Either way
-// the temporary file no longer exists afterwards.
-bool commit_temporary_file(const char* final_path);
+// Creates a new, empty temporary file beside the place's entry, with a
+// hidden name no other run can predict or share; private_file as for
+// create_unique_file. Returns its stream and its slot in *slot, or null
+// (errno set) when no such file can be created there.
+std::FILE* create_temporary_file(const output_place& place, bool private_file, int* slot);
 
-// Removes the temporary file.
-void discard_temporary_file();
+// Renames the temporary file in slot over the place's entry; true on
+// success. Either way the temporary file no longer exists afterwards.
+bool commit_temporary_file(int slot, const output_place& place);
+
+// Removes the temporary file in slot.
+void discard_temporary_file(int slot);

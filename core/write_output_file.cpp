@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "core/file_system.h"
 #include "core/messages.h"
 #include "core/status.h"
 #include "core/temporary_file.h"
@@ -14,17 +13,17 @@ int report(message_id id, const char* path) {
   return status::write_failed;
 }
 
-// Writes one piece in parts of at most largest_stdio_transfer bytes; false
+// Writes count bytes in parts of at most largest_stdio_transfer bytes; false
 // when any part is not written whole.
-bool write_piece(std::FILE* file, const output_piece& piece) {
-  if (piece.count > SIZE_MAX) {
+bool write_all(std::FILE* file, const std::uint8_t* bytes, std::uint64_t count) {
+  if (count > SIZE_MAX) {
     return false;
   }
-  const auto count = static_cast<std::size_t>(piece.count);
-  for (std::size_t done = 0; done < count;) {
-    const std::size_t left = count - done;
+  const auto total = static_cast<std::size_t>(count);
+  for (std::size_t done = 0; done < total;) {
+    const std::size_t left = total - done;
     const std::size_t part = left < largest_stdio_transfer ? left : largest_stdio_transfer;
-    if (std::fwrite(piece.bytes + done, part, 1, file) != 1) {
+    if (std::fwrite(bytes + done, part, 1, file) != 1) {
       return false;
     }
     done += part;
@@ -32,71 +31,73 @@ bool write_piece(std::FILE* file, const output_piece& piece) {
   return true;
 }
 
-// Writes every piece and flushes; true only when all arrived whole and the
-// stream reports no error.
-bool write_pieces(std::FILE* file, const output_piece* pieces, int piece_count) {
-  for (int i = 0; i < piece_count; ++i) {
-    if (!write_piece(file, pieces[i])) {
-      return false;
-    }
-  }
-  return std::fflush(file) == 0 && std::ferror(file) == 0;
-}
-
-// A stream (or, as the last way out, an existing file written in place):
-// written and closed like any file, without a temporary.
-int write_directly(std::FILE* file, const char* path, const output_piece* pieces, int piece_count) {
+// The file the bytes go to: a new temporary file beside the name or, where
+// the directory takes no new file, the old file itself.
+std::FILE* open_file_at(output_file* out) {
+  output_place& place = out->place;
+  // A file that keeps an old one's attributes is private until it has them.
+  std::FILE* file = create_temporary_file(place, place.keep_attributes, &out->slot);
   if (file == nullptr) {
-    return report(message_id::cannot_create, path);
+    return place.replaces_file && creation_was_refused() ? open_in_place(place) : nullptr;
   }
-  const bool written = write_pieces(file, pieces, piece_count);
-  const bool closed = std::fclose(file) == 0;
-  return written && closed ? status::ok : report(message_id::write_error, path);
-}
-
-// The temporary file gets its final permissions before it holds a byte.
-bool fill_temporary_file(std::FILE* file, const name_info& old_file, const output_piece* pieces,
-                         int piece_count) {
-  const unsigned permissions =
-      old_file.regular && old_file.owned_by_user ? old_file.permissions : new_file_permissions();
-  if (!set_permissions(file, permissions) || !write_pieces(file, pieces, piece_count)) {
-    return false;
+  if (place.keep_attributes && !copy_file_attributes(file, place)) {
+    out->failed = true;
   }
-  // Only an existing file's content is at stake if the rename reaches the
-  // disk before the data it names.
-  return !old_file.regular || sync_to_storage(file);
+  return file;
 }
 
 }  // namespace
 
-int write_output_file(const char* path, const output_piece* pieces, int piece_count,
-                      output_name_kind kind) {
-  const name_info old_file = inspect_name(path, false);
-  if (path[0] == '\0' || old_file.directory) {
+int open_output_file(const char* path, output_name_kind kind, output_file* out) {
+  out->path = path;
+  out->slot = -1;
+  out->failed = false;
+  find_output_place(path, kind == output_name_kind::typed, &out->place);
+  out->file = out->place.refused             ? nullptr
+              : out->place.stream != nullptr ? out->place.stream
+                                             : open_file_at(out);
+  if (out->file == nullptr) {
+    release_output_place(&out->place);
     return report(message_id::cannot_create, path);
-  }
-  if (kind == output_name_kind::typed) {
-    bool is_stream = false;
-    std::FILE* stream = open_stream_for_writing(path, &is_stream);
-    if (is_stream) {
-      return write_directly(stream, path, pieces, piece_count);
-    }
-  }
-  std::FILE* file = create_temporary_file(path);
-  if (file == nullptr) {
-    if (old_file.regular && creation_was_refused()) {
-      return write_directly(open_regular_file_in_place(path), path, pieces, piece_count);
-    }
-    return report(message_id::cannot_create, path);
-  }
-  const bool filled = fill_temporary_file(file, old_file, pieces, piece_count);
-  const bool closed = std::fclose(file) == 0;
-  if (!filled || !closed) {
-    discard_temporary_file();
-    return report(message_id::write_error, path);
-  }
-  if (!commit_temporary_file(path)) {
-    return report(message_id::write_error, path);
   }
   return status::ok;
+}
+
+void write_output_bytes(output_file* out, const std::uint8_t* bytes, std::uint64_t count) {
+  if (!out->failed && !write_all(out->file, bytes, count)) {
+    out->failed = true;
+  }
+}
+
+int close_output_file(output_file* out) {
+  bool whole = !out->failed && std::fflush(out->file) == 0 && std::ferror(out->file) == 0;
+  // Only an existing file's content is at stake if the rename reaches the
+  // disk before the data it names.
+  if (whole && out->slot >= 0 && out->place.replaces_file) {
+    whole = sync_to_storage(out->file);
+  }
+  const bool closed = std::fclose(out->file) == 0;
+  out->file = nullptr;
+  bool placed = whole && closed;
+  if (out->slot >= 0) {
+    if (placed) {
+      placed = commit_temporary_file(out->slot, out->place);
+    } else {
+      discard_temporary_file(out->slot);
+    }
+  }
+  release_output_place(&out->place);
+  return placed ? status::ok : report(message_id::write_error, out->path);
+}
+
+int write_output_file(const char* path, const output_piece* pieces, int piece_count,
+                      output_name_kind kind) {
+  output_file out;
+  if (open_output_file(path, kind, &out) != status::ok) {
+    return status::write_failed;
+  }
+  for (int i = 0; i < piece_count; ++i) {
+    write_output_bytes(&out, pieces[i].bytes, pieces[i].count);
+  }
+  return close_output_file(&out);
 }

@@ -1,23 +1,49 @@
 // Writes an output file so that no failure or interruption can destroy
 // what stood at its name: the bytes go to a new temporary file beside it,
 // which is synced (when an older file is at stake), closed and only then
-// renamed over the name. A symbolic or hard link at the name is replaced,
-// never written through. The old file's permission bits are kept when it
-// belongs to the user; anything else gets a new file's permissions.
+// renamed over the name. What happens at a name depends on who chose it
+// (see output_name_kind and find_output_place).
 #pragma once
 
 #include <cstdint>
 
+#include "core/file_system.h"
+
 // Where an output name came from, which decides what may stand at it.
 enum class output_name_kind {
-  // Typed by the user: an existing character device, FIFO or socket at the
-  // name (directly or through a link), such as /dev/stdout, is written as a
-  // stream.
+  // Typed by the user: the user's links are followed, a descriptor name
+  // (/dev/stdout), device, FIFO or socket is written as a stream, and a
+  // regular file the user may not write is kept.
   typed,
   // Chosen by the program (a plane file, the default name): always replaced
   // by a regular file, whatever stands there.
   chosen,
 };
+
+// One output file while it is written.
+struct output_file {
+  const char* path = nullptr;  // as given, for the messages
+  output_place place;
+  std::FILE* file = nullptr;  // the temporary file, or what is written directly
+  int slot = -1;              // the temporary file's slot; -1 when written directly
+  bool failed = false;        // something did not arrive whole
+};
+
+// Opens path for writing. Returns 0, or -1 after printing
+// "File '%s' cannot create." (a directory or a file the user may not write
+// stands at the name, or no file can be created there); the name then keeps
+// what it held. Where the directory refuses new files but an existing
+// regular file at path may be written, that file is written in place, as
+// the only way left.
+int open_output_file(const char* path, output_name_kind kind, output_file* out);
+
+// Appends count bytes; a failure is remembered for close_output_file.
+void write_output_bytes(output_file* out, const std::uint8_t* bytes, std::uint64_t count);
+
+// Completes the file and puts it in place. Returns 0, or -1 after printing
+// "File '%s' write error." (a write, flush, sync, close or rename failed);
+// the name then keeps what it held.
+int close_output_file(output_file* out);
 
 // A run of bytes to write; the pieces of a file are written in order.
 struct output_piece {
@@ -25,11 +51,6 @@ struct output_piece {
   std::uint64_t count;
 };
 
-// Writes the pieces to path. Returns 0, or -1 after printing
-// "File '%s' cannot create." (a directory stands at the name, or no file can
-// be created there) or "File '%s' write error." (a write, flush, sync, close
-// or rename failed); on either, path holds what it held before. Where the
-// directory refuses new files but an existing regular file at path may be
-// written, that file is written in place, as the only way left.
+// Opens, writes the pieces and closes: 0 or -1, with the messages above.
 int write_output_file(const char* path, const output_piece* pieces, int piece_count,
                       output_name_kind kind);

@@ -2,11 +2,14 @@
 // the exact bytes on the standard error stream, nothing on the standard
 // output stream, and which files the working directory holds afterwards.
 #ifndef _WIN32
+#include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 #include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -1057,6 +1060,8 @@ struct safety_case {
   std::string err;
   // Checks the directory afterwards; in.bmp is checked for every case.
   std::function<void(const scratch_dir&)> check;
+  // Hands the program descriptors of the tests, after plant (POSIX only).
+  std::function<void(const scratch_dir&, run_options*)> connect = nullptr;
 };
 
 const bytes safety_input = build_bitmap(encode_24(known_colours(tesvarex), false));
@@ -1109,6 +1114,26 @@ std::vector<safety_case> safety_cases() {
                    0,
                    "",
                    [](const scratch_dir& d) { expect_only(d, {"in.bmp"}); }});
+  if (on_windows) {
+    cases.push_back(
+        {"a file marked read-only is kept",
+         &tesvar,
+         {"in.bmp", "ro.bmp"},
+         [](const scratch_dir& d) {
+           ASSERT_TRUE(write_file(d.file("ro.bmp"), victim));
+           std::filesystem::permissions(d.file("ro.bmp"), std::filesystem::perms::owner_write,
+                                        std::filesystem::perm_options::remove);
+         },
+         {},
+         0,
+         10,
+         "File 'ro.bmp' cannot create.\n",
+         [](const scratch_dir& d) {
+           EXPECT_EQ(read_file(d.file("ro.bmp")), victim);
+           std::filesystem::permissions(d.file("ro.bmp"), std::filesystem::perms::owner_write,
+                                        std::filesystem::perm_options::add);
+         }});
+  }
   return cases;
 }
 
@@ -1117,6 +1142,68 @@ mode_t mode_of(const std::string& path) {
   struct stat info {};
   EXPECT_EQ(lstat(path.c_str(), &info), 0) << path;
   return info.st_mode;
+}
+
+const bytes stale_output(40, 's');
+
+// Gives the program the file name in the directory as its descriptor
+// number: for output, an existing file holding stale bytes, its offset
+// past them, which the result must replace whole; for input, opened for
+// reading.
+std::function<void(const scratch_dir&, run_options*)> redirect(int number, std::string name,
+                                                               bool for_output) {
+  return [number, name, for_output](const scratch_dir& d, run_options* options) {
+    const int fd = for_output ? open(d.file(name).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644)
+                              : open(d.file(name).c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0) << name;
+    if (for_output) {
+      ASSERT_EQ(write(fd, stale_output.data(), stale_output.size()),
+                static_cast<ssize_t>(stale_output.size()));
+    }
+    options->descriptors.push_back({number, fd});
+  };
+}
+
+// The input through a socket, as a launcher that hands its child socket
+// pairs gives it: all of it sent, then the sending end closed.
+void socket_input(const scratch_dir&, run_options* options) {
+  int ends[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
+  ASSERT_EQ(write(ends[0], safety_input.data(), safety_input.size()),
+            static_cast<ssize_t>(safety_input.size()));
+  close(ends[0]);
+  options->descriptors.push_back({0, ends[1]});
+}
+
+run_options as_user(bool ordinary) {
+  run_options options;
+  options.without_root = ordinary;
+  return options;
+}
+
+// The names of the standard streams are the system's: a run that turned one
+// into a file would break every later use of it, so it is put back here
+// before the test fails.
+void expect_stream_names_intact() {
+  const char* const streams[] = {"stdin", "stdout", "stderr"};
+  for (int number = 0; number < 3; ++number) {
+    const std::string name = std::string("/dev/") + streams[number];
+    const std::string target = "/proc/self/fd/" + std::to_string(number);
+    std::error_code error;
+    if (std::filesystem::is_symlink(name, error) && std::filesystem::read_symlink(name) == target) {
+      continue;
+    }
+    ADD_FAILURE() << name << " is no longer a link to " << target;
+    if (geteuid() == 0) {
+      unlink(name.c_str());
+      EXPECT_EQ(symlink(target.c_str(), name.c_str()), 0) << "could not put back " << name;
+    }
+  }
+}
+
+// The known colours as a program converts them, in file form.
+bytes result_of(const program& p) {
+  return expected_bitmap32(converted(p, known_colours(tesvarex)));
 }
 
 run_options size_limited(bool kills) {
@@ -1229,6 +1316,128 @@ std::vector<safety_case> posix_safety_cases() {
        0,
        "",
        [](const scratch_dir& d) { EXPECT_EQ(mode_of(d.file("out.bmp")) & 07777, 0640u); }});
+  for (const bool ordinary : {false, true}) {
+    const std::string who = ordinary ? ", as an ordinary user" : "";
+    cases.push_back({"/dev/stdout redirected to a file" + who,
+                     &tesvar,
+                     {"in.bmp", "/dev/stdout"},
+                     {},
+                     as_user(ordinary),
+                     0,
+                     0,
+                     "",
+                     [](const scratch_dir& d) {
+                       expect_only(d, {"in.bmp", "redirected.bmp"});
+                       EXPECT_EQ(read_file(d.file("redirected.bmp")), result_of(tesvar));
+                     },
+                     redirect(1, "redirected.bmp", true)});
+  }
+  for (const std::string name : {"/dev/stderr", "/dev/fd/3", "/proc/self/fd/3"}) {
+    const int number = name == "/dev/stderr" ? 2 : 3;
+    cases.push_back({name + " redirected to a file",
+                     &tesvarex,
+                     {"in.bmp", name},
+                     {},
+                     {},
+                     0,
+                     0,
+                     "",
+                     [](const scratch_dir& d) {
+                       expect_only(d, plus_planes(tesvarex, {"in.bmp", "redirected.bmp"}));
+                       EXPECT_EQ(read_file(d.file("redirected.bmp")), result_of(tesvarex));
+                     },
+                     redirect(number, "redirected.bmp", true)});
+  }
+  cases.push_back(
+      {"/dev/stdin from a redirected file",
+       &tesvar,
+       {"/dev/stdin", "out.bmp"},
+       {},
+       {},
+       0,
+       0,
+       "",
+       [](const scratch_dir& d) { EXPECT_EQ(read_file(d.file("out.bmp")), result_of(tesvar)); },
+       redirect(0, "in.bmp", false)});
+  cases.push_back(
+      {"/dev/stdin from a socket",
+       &tesvarex,
+       {"/dev/stdin", "out.bmp"},
+       {},
+       {},
+       0,
+       0,
+       "",
+       [](const scratch_dir& d) { EXPECT_EQ(read_file(d.file("out.bmp")), result_of(tesvarex)); },
+       socket_input});
+  cases.push_back(
+      {"/dev/stdin as input and output writes the redirected file",
+       &tesvar,
+       {"/dev/stdin", "/dev/stdin"},
+       [](const scratch_dir& d) { ASSERT_TRUE(write_file(d.file("piped.bmp"), safety_input)); },
+       {},
+       0,
+       0,
+       "",
+       [](const scratch_dir& d) {
+         expect_only(d, {"in.bmp", "piped.bmp"});
+         EXPECT_EQ(read_file(d.file("piped.bmp")), result_of(tesvar));
+       },
+       redirect(0, "piped.bmp", false)});
+  const auto plant_own_link = [](const scratch_dir& d) {
+    ASSERT_TRUE(std::filesystem::create_directory(d.file("runs")));
+    ASSERT_EQ(symlink("runs/42.bmp", d.file("latest.bmp").c_str()), 0);
+  };
+  cases.push_back({"the user's own link is written through and kept",
+                   &tesvar,
+                   {"in.bmp", "latest.bmp"},
+                   plant_own_link,
+                   {},
+                   0,
+                   0,
+                   "",
+                   [](const scratch_dir& d) {
+                     EXPECT_TRUE(S_ISLNK(mode_of(d.file("latest.bmp"))));
+                     EXPECT_EQ(read_file(d.file("runs/42.bmp")), result_of(tesvar));
+                   }});
+  cases.push_back({"a failing run through the user's own link keeps its target",
+                   &tesvar,
+                   {"in.bmp", "latest.bmp"},
+                   [plant_own_link](const scratch_dir& d) {
+                     plant_own_link(d);
+                     ASSERT_TRUE(write_file(d.file("runs/42.bmp"), victim));
+                   },
+                   size_limited(false),
+                   0,
+                   10,
+                   "File 'latest.bmp' write error.\n",
+                   [](const scratch_dir& d) {
+                     EXPECT_TRUE(S_ISLNK(mode_of(d.file("latest.bmp"))));
+                     EXPECT_EQ(read_file(d.file("runs/42.bmp")), victim);
+                     std::vector<std::string> left;
+                     for (const auto& entry : std::filesystem::directory_iterator(d.file("runs"))) {
+                       left.push_back(entry.path().filename().string());
+                     }
+                     EXPECT_EQ(left, std::vector<std::string>{"42.bmp"})
+                         << "nothing left beside it";
+                   }});
+  cases.push_back({"a file its owner made read-only is kept",
+                   &tesvar,
+                   {"in.bmp", "ro.bmp"},
+                   [](const scratch_dir& d) {
+                     ASSERT_TRUE(write_file(d.file("ro.bmp"), victim));
+                     ASSERT_EQ(chmod(d.file("ro.bmp").c_str(), 0444), 0);
+                     // A directory anyone may write: only the file's own bits refuse.
+                     ASSERT_EQ(chmod(d.path().c_str(), 0777), 0);
+                   },
+                   as_user(true),
+                   0,
+                   10,
+                   "File 'ro.bmp' cannot create.\n",
+                   [](const scratch_dir& d) {
+                     expect_only(d, {"in.bmp", "ro.bmp"});
+                     EXPECT_EQ(read_file(d.file("ro.bmp")), victim);
+                   }});
   cases.push_back(
       {"/dev/full still fails",
        &morvanex,
@@ -1250,7 +1459,17 @@ void expect_safe(const safety_case& c) {
   if (c.plant) {
     c.plant(dir);
   }
-  const program_result r = run(*c.prog, dir, c.args, c.options);
+  run_options options = c.options;
+  if (c.connect) {
+    c.connect(dir, &options);
+  }
+  const program_result r = run(*c.prog, dir, c.args, options);
+#ifndef _WIN32
+  for (const auto& handed : options.descriptors) {
+    close(handed.second);
+  }
+  expect_stream_names_intact();
+#endif
   if (c.signal != 0) {
     EXPECT_FALSE(r.exited);
     EXPECT_EQ(r.signal, c.signal);
@@ -1305,43 +1524,142 @@ TEST(ProgramSafety, AnotherUsersFileAtAPlaneNameIsNotKept) {
 #endif
 }
 
-TEST(ProgramSafety, ResultToStandardOutputThroughAPipe) {
+// The result down the pipes the runner reads the standard output and
+// error streams through.
+TEST(ProgramSafety, ResultThroughAPipeByTheStreamsNames) {
   if (on_windows) {
-    GTEST_SKIP() << "Windows has no file name for the standard output stream";
+    GTEST_SKIP() << "Windows has no file names for the standard streams";
   }
   const scratch_dir dir;
   const picture source = known_colours(tesvar);
   put_files(dir, {{"in.bmp", build_bitmap(encode_24(source, false))}});
-  const program_result r = run(tesvar, dir, {"in.bmp", "/dev/stdout"});
-  EXPECT_TRUE(r.exited);
-  EXPECT_EQ(r.exit_status, 0);
-  EXPECT_EQ(r.err, "");
-  EXPECT_EQ(bytes(r.out.begin(), r.out.end()), expected_bitmap32(converted(tesvar, source)));
-  EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.bmp"});
+  const bytes want = expected_bitmap32(converted(tesvar, source));
+  for (const std::string name : {"/dev/stdout", "/dev/stderr"}) {
+    SCOPED_TRACE(name);
+    const program_result r = run(tesvar, dir, {"in.bmp", name});
+    EXPECT_TRUE(r.exited);
+    EXPECT_EQ(r.exit_status, 0);
+    const std::string& piped = name == "/dev/stdout" ? r.out : r.err;
+    EXPECT_EQ(bytes(piped.begin(), piped.end()), want);
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.bmp"});
+  }
 }
 
-// SIGTERM as soon as the first temporary file exists: the input, converted
-// in place, stays whole, and no temporary file is left. A plane may have
-// been completed and renamed into place before the signal arrived.
+#ifndef _WIN32
+// An endless stream that is no bitmap is refused after its first bytes:
+// the run ends with status 2 while the feeder still has most of its bytes
+// to give.
+TEST(ProgramSafety, EndlessPipeIsRefusedAtOnce) {
+  const scratch_dir dir;
+  int ends[2];
+  ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+  constexpr std::size_t offered = std::size_t{64} << 20;
+  std::size_t fed = 0;
+  std::thread feeder([&] {
+    const std::vector<char> zeros(1 << 16, 0);
+    while (fed < offered) {
+      const ssize_t n = write(ends[1], zeros.data(), zeros.size());
+      if (n <= 0) {
+        break;  // the program closed its end
+      }
+      fed += static_cast<std::size_t>(n);
+    }
+    close(ends[1]);
+  });
+  std::signal(SIGPIPE, SIG_IGN);
+  run_options options;
+  options.descriptors.push_back({0, ends[0]});
+  const program_result r = run(tesvar, dir, {"/dev/stdin", "out.bmp"}, options);
+  close(ends[0]);
+  feeder.join();
+  expect_status(r, 2, "");
+  EXPECT_LT(fed, offered / 4) << "the stream was read on after its first bytes";
+  EXPECT_TRUE(dir.entries().empty());
+}
+
+// An output path as long as a plain open accepts (4,090 bytes here) is
+// written, though the temporary name beside it makes a longer path.
+TEST(ProgramSafety, OutputPathAsLongAsTheSystemAllows) {
+  const scratch_dir dir;
+  put_files(dir, {{"in.bmp", safety_input}});
+  std::string path = dir.path();
+  const std::string part(200, 'd');
+  while (path.size() + 1 + part.size() + 1 + 10 < 4090) {
+    path += "/" + part;
+    ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
+  }
+  path += "/" + std::string(4090 - path.size() - 1 - 4, 'o') + ".bmp";
+  ASSERT_EQ(path.size(), 4090u);
+  expect_status(run(tesvar, dir, {"in.bmp", path}), 0, "");
+  EXPECT_EQ(read_file(path), result_of(tesvar));
+}
+
+// Another user flips a name between a link to /dev/null and a link to a
+// file of the user's while the user converts to that name, in a directory
+// anyone may write and in a sticky one: a link of someone else's is never
+// followed, so the user's file never changes.
+TEST(ProgramSafety, LinksFlippedAtTheNameAreNeverWrittenThrough) {
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "giving links to another user needs root";
+  }
+  for (const mode_t shared_mode : {mode_t{0777}, mode_t{01777}}) {
+    SCOPED_TRACE(shared_mode);
+    const scratch_dir dir;
+    put_files(dir, {{"in.bmp", safety_input}, {"mine.bmp", victim}});
+    ASSERT_EQ(chmod(dir.path().c_str(), shared_mode), 0);
+    constexpr uid_t other = 65534;
+    std::atomic<bool> done{false};
+    std::thread flipper([&] {
+      for (unsigned i = 0; !done; ++i) {
+        const std::string next = dir.file(".flip");
+        const char* target = i % 2 == 0 ? "/dev/null" : "mine.bmp";
+        if (symlink(target, next.c_str()) == 0 && lchown(next.c_str(), other, other) == 0) {
+          rename(next.c_str(), dir.file("out.bmp").c_str());
+        }
+        unlink(next.c_str());
+      }
+    });
+    for (int run_number = 0; run_number < 100; ++run_number) {
+      const program_result r = run(tesvar, dir, {"in.bmp", "out.bmp"});
+      EXPECT_TRUE(r.exited);
+    }
+    done = true;
+    flipper.join();
+    EXPECT_EQ(read_file(dir.file("mine.bmp")), victim);
+  }
+}
+#endif
+
+// A signal that ends the program, sent as soon as the first temporary file
+// exists: the input, converted in place, stays whole, and no temporary file
+// is left. A plane may have been completed and renamed into place before
+// the signal arrived.
 TEST(ProgramSafety, TerminatedInPlaceRunKeepsTheInput) {
   const bytes input = build_bitmap(encode_24(large_picture(2000, 1500, 1), false));
+  const int signals[] = {SIGTERM,
+#ifndef _WIN32
+                         SIGQUIT, SIGUSR1
+#endif
+  };
   for (const program* p : {&tesvar, &morvanex}) {
-    SCOPED_TRACE(p->name);
-    const scratch_dir dir;
-    put_files(dir, {{"in.bmp", input}});
-    run_options options;
-    options.signal_on_temporary_file = SIGTERM;
-    if (const std::string why = unsupported_options(options); !why.empty()) {
-      GTEST_SKIP() << why;
-    }
-    const program_result r = run(*p, dir, {"in.bmp", "in.bmp"}, options);
-    EXPECT_FALSE(r.exited);
-    EXPECT_EQ(r.signal, SIGTERM);
-    EXPECT_EQ(read_file(dir.file("in.bmp")), input);
-    for (const std::string& name : dir.entries()) {
-      const bool expected = name == "in.bmp" ||
-                            std::find(p->planes.begin(), p->planes.end(), name) != p->planes.end();
-      EXPECT_TRUE(expected) << "left behind: " << name;
+    for (const int signal_number : signals) {
+      SCOPED_TRACE(std::string(p->name) + ", signal " + std::to_string(signal_number));
+      const scratch_dir dir;
+      put_files(dir, {{"in.bmp", input}});
+      run_options options;
+      options.signal_on_temporary_file = signal_number;
+      if (const std::string why = unsupported_options(options); !why.empty()) {
+        GTEST_SKIP() << why;
+      }
+      const program_result r = run(*p, dir, {"in.bmp", "in.bmp"}, options);
+      EXPECT_FALSE(r.exited);
+      EXPECT_EQ(r.signal, signal_number);
+      EXPECT_EQ(read_file(dir.file("in.bmp")), input);
+      for (const std::string& name : dir.entries()) {
+        const bool expected = name == "in.bmp" || std::find(p->planes.begin(), p->planes.end(),
+                                                            name) != p->planes.end();
+        EXPECT_TRUE(expected) << "left behind: " << name;
+      }
     }
   }
 }

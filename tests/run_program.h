@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct program_result {
@@ -37,6 +38,10 @@ struct run_options {
   bool without_root = false;
   // "NAME=value" entries added to the environment.
   std::vector<std::string> environment;
+  // Descriptors of the tests the program gets under other numbers: {n, fd}
+  // gives it fd as its descriptor n (0 to 3), in place of the null device,
+  // the captured pipes or nothing. The tests keep and close fd.
+  std::vector<std::pair<int, int>> descriptors;
 };
 
 // Why options cannot be had on this system, or empty when they can; a test

@@ -88,12 +88,38 @@ bool apply_limit(int resource, std::uint64_t bytes) {
 constexpr uid_t nobody = 65534;
 
 // Runs in the forked child: only async-signal-safe calls from here on.
+// Gives the child the tests' descriptors under their numbers: each is first
+// copied above every number it could be given, so that no copy overwrites
+// another's source.
+bool hand_over_descriptors(const std::vector<std::pair<int, int>>& descriptors) {
+  constexpr int above = 100;
+  for (const auto& [number, fd] : descriptors) {
+    if (fcntl(fd, F_DUPFD, above + number) != above + number) {
+      return false;
+    }
+  }
+  for (const auto& pair : descriptors) {
+    const int number = pair.first;
+    if (dup2(above + number, number) < 0 || close(above + number) != 0) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// No core files: a program a test ends with SIGQUIT must leave nothing.
+void no_core_files() {
+  const rlimit none{0, 0};
+  setrlimit(RLIMIT_CORE, &none);
+}
+
 [[noreturn]] void exec_child(const child_setup& setup, int null_in, int out, int err) {
+  const run_options& options = *setup.options;
   if (dup2(null_in, STDIN_FILENO) < 0 || dup2(out, STDOUT_FILENO) < 0 ||
-      dup2(err, STDERR_FILENO) < 0) {
+      dup2(err, STDERR_FILENO) < 0 || !hand_over_descriptors(options.descriptors)) {
     _exit(127);
   }
-  const run_options& options = *setup.options;
+  no_core_files();
   if (!apply_limit(RLIMIT_AS, options.address_space_limit) ||
       !apply_limit(RLIMIT_FSIZE, options.file_size_limit)) {
     write_all(STDERR_FILENO, "run_program: setrlimit failed\n");

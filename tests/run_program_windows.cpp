@@ -171,6 +171,7 @@ std::string unsupported_options(const run_options& options) {
   add(options.signal_on_temporary_file != 0, "Windows has no signals to end a process by");
   add(options.umask >= 0, "Windows has no file-creation mask");
   add(options.without_root, "Windows has no root user whose rights a test could give up");
+  add(!options.descriptors.empty(), "Windows programs have no descriptor names to hand over");
   return reasons;
 }
 
