@@ -78,22 +78,24 @@ int check_bitmap_header(const std::uint8_t* block, std::int64_t size) {
   if (block == nullptr || size <= bitmap_header_bytes) {
     return status::header_too_short;
   }
-  const bitmap_header h = read_bitmap_header(block);
-  const auto block_size = static_cast<std::uint64_t>(size);
+  return check_header_fields(read_bitmap_header(block), static_cast<std::uint64_t>(size));
+}
+
+int check_header_fields(const bitmap_header& h, std::uint64_t file_size) {
   if (h.bf_type != bitmap_magic || h.bf_reserved1 != 0 || h.bf_reserved2 != 0) {
     return status::header_not_bitmap;
   }
   if (h.bi_planes != 1 || h.bi_compression != 0) {
     return status::header_planes_or_compression;
   }
-  if (!sizes_consistent(h, block_size)) {
+  if (!sizes_consistent(h, file_size)) {
     return status::header_sizes_inconsistent;
   }
   const int depth_status = check_depth_and_offset(h);
   if (depth_status != status::ok) {
     return depth_status;
   }
-  if (!pixel_rows_fit(h, block_size)) {
+  if (!pixel_rows_fit(h, file_size)) {
     return status::header_sizes_inconsistent;
   }
   return status::ok;

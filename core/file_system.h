@@ -23,6 +23,21 @@ struct name_info {
   std::uint64_t inode = 0;
 };
 
+// True when a and b are one file, known by an identity the system gave.
+inline bool is_same_file(const name_info& a, const name_info& b) {
+  const bool identified = a.device != 0 || a.inode != 0;
+  return a.exists && b.exists && identified && a.device == b.device && a.inode == b.inode;
+}
+
+// Whether a file may be renamed over while the run still has it open for
+// reading: POSIX systems allow it; Windows refuses, so an input that its own
+// output replaces is read whole and closed first.
+#ifdef _WIN32
+constexpr bool open_files_can_be_replaced = false;
+#else
+constexpr bool open_files_can_be_replaced = true;
+#endif
+
 // The most bytes one fread or fwrite call is given. Windows' C library hands
 // a count on to the system as a 32-bit number, so a larger transfer is made
 // in parts of this size.
@@ -37,6 +52,12 @@ constexpr std::size_t path_buffer_bytes = 4096 + 64;
 // name that leads to one of the process's own descriptors (/dev/stdin,
 // /dev/fd/N) reads that descriptor, whatever it is, a socket included.
 std::FILE* open_for_reading(const char* path);
+
+// Reads count bytes at offset of an open file into out, whatever the
+// stream's own position; false when fewer arrive (the file ended or could
+// not be read). The file is never mapped, so one that shrinks meanwhile
+// gives a short read, not a fault.
+bool read_at(std::FILE* file, std::uint64_t offset, std::uint8_t* out, std::size_t count);
 
 // The byte count of the file behind an open stream. A pipe or socket has no
 // size to ask for: *is_pipe is set instead. False when the system cannot
@@ -77,6 +98,10 @@ struct output_place {
   bool keep_attributes = false;
   // A handle of the file standing at entry (POSIX; -1 when none).
   int old_file = -1;
+  // The stream is a regular file that is cut to nothing just before the
+  // first byte is written to it, as opening it anew would have cut it, and
+  // not before: it may be the input, still to be read.
+  bool cut_before_writing = false;
 };
 
 // Looks path up for writing. follow_links is set for a name the user typed:
@@ -114,10 +139,13 @@ bool rename_entry(int directory, const char* from, const char* to);
 // Removes name from directory. Safe to call from a signal handler.
 void remove_entry(int directory, const char* name);
 
-// Opens the regular file standing at the place to write it over in place,
-// only if it is still the one that was looked up. Null when that cannot be
-// done.
+// Opens the regular file standing at the place to write it over in place
+// (it is cut only when cut_to_start is called), only if it is still the
+// one that was looked up. Null when that cannot be done.
 std::FILE* open_in_place(const output_place& place);
+
+// Cuts an open regular file to nothing and goes back to its start.
+bool cut_to_start(std::FILE* file);
 
 // True when the last failure to create a file was for want of permission
 // (not because the directory is missing, full or read-only).

@@ -195,25 +195,22 @@ std::FILE* stream_of(int handle, const char* mode) {
 
 // A descriptor of the process, named through the descriptor directory, is
 // written as opening its name would write it: a regular file from its
-// start, cut to what is written. One open for writing is written through
-// a copy of it (a socket cannot be opened again); one open only for
-// reading is opened again through its name.
-std::FILE* open_descriptor_for_writing(int directory, const char* entry) {
+// start, cut to what is written (*cut: just before the first byte). One
+// open for writing is written through a copy of it (a socket cannot be
+// opened again); one open only for reading is opened again through its
+// name.
+std::FILE* open_descriptor_for_writing(int directory, const char* entry, bool* cut) {
   const int number = descriptor_number(entry);
   const int flags = number < 0 ? -1 : fcntl(number, F_GETFL);
   if (flags < 0) {
     return nullptr;
   }
-  if ((flags & O_ACCMODE) == O_RDONLY) {
-    return stream_of(openat(directory, entry, O_WRONLY | O_TRUNC | O_NOCTTY | O_CLOEXEC), "wb");
-  }
-  int copy = fcntl(number, F_DUPFD_CLOEXEC, 0);
+  const int handle = (flags & O_ACCMODE) == O_RDONLY
+                         ? openat(directory, entry, O_WRONLY | O_NOCTTY | O_CLOEXEC)
+                         : fcntl(number, F_DUPFD_CLOEXEC, 0);
   struct stat info {};
-  if (copy >= 0 && fstat(copy, &info) == 0 && S_ISREG(info.st_mode) &&
-      (ftruncate(copy, 0) != 0 || lseek(copy, 0, SEEK_SET) != 0)) {
-    close_handle(&copy);
-  }
-  return stream_of(copy, "wb");
+  *cut = handle >= 0 && fstat(handle, &info) == 0 && S_ISREG(info.st_mode);
+  return stream_of(handle, "wb");
 }
 
 // A device, FIFO or socket at the entry, opened for writing only if it is
@@ -251,7 +248,8 @@ void place_over_file(found_name* found, bool typed, output_place* place) {
 void place_at(found_name* found, bool typed, output_place* place) {
   const mode_t type = found->info.st_mode & S_IFMT;
   if (found->in_descriptor_directory) {
-    place->stream = open_descriptor_for_writing(found->directory, place->entry);
+    place->stream =
+        open_descriptor_for_writing(found->directory, place->entry, &place->cut_before_writing);
     place->refused = place->stream == nullptr;
   } else if (found->object < 0 || type == S_IFLNK) {
     place->refused = false;  // a new file, over a link not followed
@@ -325,6 +323,23 @@ std::FILE* open_for_reading(const char* path) {
     errno = error;
   }
   return file;
+}
+
+bool read_at(std::FILE* file, std::uint64_t offset, std::uint8_t* out, std::size_t count) {
+  const int handle = fileno(file);
+  for (std::size_t done = 0; done < count;) {
+    const std::size_t part =
+        count - done < largest_stdio_transfer ? count - done : largest_stdio_transfer;
+    const ssize_t got = pread(handle, out + done, part, static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got <= 0) {
+      return false;
+    }
+    done += static_cast<std::size_t>(got);
+  }
+  return true;
 }
 
 bool query_file_size(std::FILE* file, std::int64_t* size, bool* is_pipe) {
@@ -434,18 +449,22 @@ void remove_entry(int directory, const char* name) { unlinkat(directory, name, 0
 
 std::FILE* open_in_place(const output_place& place) {
   // Non-blocking so that a FIFO put there since the look cannot hold the
-  // run; the file is checked to be the one looked up before it is cut.
+  // run; the file must be the one looked up.
   int handle = place.old_file < 0 ? -1
                                   : openat(place.directory, place.entry,
                                            O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   struct stat now {};
   struct stat old_info {};
-  if (handle >= 0 &&
-      (fstat(handle, &now) != 0 || fstat(place.old_file, &old_info) != 0 ||
-       !same_file(now, old_info) || !S_ISREG(now.st_mode) || ftruncate(handle, 0) != 0)) {
+  if (handle >= 0 && (fstat(handle, &now) != 0 || fstat(place.old_file, &old_info) != 0 ||
+                      !same_file(now, old_info) || !S_ISREG(now.st_mode))) {
     close_handle(&handle);
   }
   return stream_of(handle, "wb");
+}
+
+bool cut_to_start(std::FILE* file) {
+  return std::fflush(file) == 0 && ftruncate(fileno(file), 0) == 0 &&
+         std::fseek(file, 0, SEEK_SET) == 0;
 }
 
 bool creation_was_refused() { return errno == EACCES || errno == EPERM; }

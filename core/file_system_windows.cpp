@@ -229,6 +229,25 @@ std::FILE* open_for_reading(const char* path) {
   return to_wide_name(path, &name) ? _wfopen(name.text, L"rb") : nullptr;
 }
 
+bool read_at(std::FILE* file, std::uint64_t offset, std::uint8_t* out, std::size_t count) {
+  const HANDLE handle = handle_of(file);
+  for (std::size_t done = 0; done < count;) {
+    const std::size_t left = count - done;
+    const DWORD part = left < largest_stdio_transfer ? static_cast<DWORD>(left)
+                                                     : static_cast<DWORD>(largest_stdio_transfer);
+    const std::uint64_t at = offset + done;
+    OVERLAPPED where{};
+    where.Offset = static_cast<DWORD>(at);
+    where.OffsetHigh = static_cast<DWORD>(at >> 32);
+    DWORD got = 0;
+    if (ReadFile(handle, out + done, part, &got, &where) == 0 || got == 0) {
+      return false;
+    }
+    done += got;
+  }
+  return true;
+}
+
 bool query_file_size(std::FILE* file, std::int64_t* size, bool* is_pipe) {
   struct _stat64 st {};
   if (_fstat64(_fileno(file), &st) != 0) {
@@ -374,12 +393,17 @@ std::FILE* open_in_place(const output_place& place) {
   if (handle == INVALID_HANDLE_VALUE) {
     return nullptr;
   }
-  // Checked before anything is cut: only a regular file is written over.
-  if (!describe_handle(handle, true).regular || SetEndOfFile(handle) == 0) {
+  // Only a regular file is written over.
+  if (!describe_handle(handle, true).regular) {
     CloseHandle(handle);
     return nullptr;
   }
   return stream_from_handle(handle);
+}
+
+bool cut_to_start(std::FILE* file) {
+  return std::fflush(file) == 0 && _chsize_s(_fileno(file), 0) == 0 &&
+         std::fseek(file, 0, SEEK_SET) == 0;
 }
 
 bool creation_was_refused() { return errno == EACCES; }

@@ -87,3 +87,27 @@ std::uint64_t bitmap_bytes_used(const bitmap_header& header) {
   used = used > palette_end ? used : palette_end;
   return used > rows_end ? used : rows_end;
 }
+
+bitmap_layout describe_layout(const bitmap_header& header) {
+  bitmap_layout layout{};
+  layout.width = header.bi_width;
+  layout.rows = header_rows(header);
+  layout.format = find_depth_format(header.bi_bit_count);
+  layout.pixel_offset = header.bf_off_bits;
+  layout.bottom_up = header.bi_height > 0;
+  layout.palette = locate_palette(header);
+  if (layout.format != nullptr && header.bi_width > 0) {
+    layout.row_bytes = row_pixel_bytes(*layout.format, header.bi_width);
+    layout.stride = row_stride(*layout.format, header.bi_width);
+  }
+  return layout;
+}
+
+void locate_band(const bitmap_layout& layout, std::uint64_t first, std::uint64_t count,
+                 std::uint64_t* offset, std::uint64_t* length) {
+  // Working row 0 is the bottom row; a top-down file stores it last, so its
+  // band's rows come from the other end of the file, in the same order.
+  const std::uint64_t lowest_stored = layout.bottom_up ? first : layout.rows - first - count;
+  *offset = layout.pixel_offset + lowest_stored * layout.stride;
+  *length = (count - 1) * layout.stride + layout.row_bytes;
+}

@@ -39,3 +39,26 @@ bool pixel_rows_fit(const bitmap_header& header, std::uint64_t size);
 // end of the declared image, of the palette and of the last row. A file cut
 // there is judged and converted as the whole file is.
 std::uint64_t bitmap_bytes_used(const bitmap_header& header);
+
+// What reading and unpacking the rows of a checked header need, worked out
+// once from the header.
+struct bitmap_layout {
+  std::int32_t width;          // pixels per row (bi_width)
+  std::uint64_t rows;          // |bi_height|
+  const depth_format* format;  // null for a depth the programs refuse
+  std::uint64_t pixel_offset;  // where the stored rows start (bf_off_bits)
+  std::uint64_t stride;        // bytes from one stored row to the next
+  std::uint64_t row_bytes;     // pixel bytes of a stored row, padding not counted
+  bool bottom_up;              // the file stores the bottom row first
+  palette_location palette;
+};
+
+// The layout of a header; stride and row_bytes are 0 when width <= 0 or the
+// depth is refused.
+bitmap_layout describe_layout(const bitmap_header& header);
+
+// Where the stored rows of working rows first to first + count - 1 lie in
+// the file: one run of bytes from *offset, *length long (the last stored
+// row without its padding). count > 0, and the rows lie inside the image.
+void locate_band(const bitmap_layout& layout, std::uint64_t first, std::uint64_t count,
+                 std::uint64_t* offset, std::uint64_t* length);

@@ -2,6 +2,9 @@
 
 #include <cstdint>
 
+#include "core/pixel_rows.h"
+#include "core/unpack_rows.h"
+
 // Fills the working image (width x rows pixels of blue, green, red and a
 // fourth byte, bottom row first, rows of exactly width * 4 bytes) from the
 // pixel rows of a loaded bitmap that passed check_bitmap_header. Returns 0
@@ -9,3 +12,9 @@
 // 1 for any other depth, and 4 if the rows do not lie inside the block; on
 // a refusal the image is untouched.
 int unpack_bitmap_pixels(const std::uint8_t* block, std::int64_t size, std::uint8_t* image);
+
+// Unpacks count working rows into band (rows of width * 4 bytes, the lowest
+// first) from stored, the bytes locate_band gives for them. The layout's
+// depth is supported and width > 0.
+void unpack_band(const bitmap_layout& layout, const palette_view& palette,
+                 const std::uint8_t* stored, std::uint64_t count, std::uint8_t* band);

@@ -2,16 +2,10 @@
 
 #include <cstdio>
 
-#include "core/messages.h"
 #include "core/status.h"
 #include "core/temporary_file.h"
 
 namespace {
-
-int report(message_id id, const char* path) {
-  print_name_message(id, path);
-  return status::write_failed;
-}
 
 // Writes count bytes in parts of at most largest_stdio_transfer bytes; false
 // when any part is not written whole.
@@ -38,6 +32,8 @@ std::FILE* open_file_at(output_file* out) {
   // A file that keeps an old one's attributes is private until it has them.
   std::FILE* file = create_temporary_file(place, place.keep_attributes, &out->slot);
   if (file == nullptr) {
+    // Cut only when the first byte is written: the file may be the input.
+    out->cut_pending = true;
     return place.replaces_file && creation_was_refused() ? open_in_place(place) : nullptr;
   }
   if (place.keep_attributes && !copy_file_attributes(file, place)) {
@@ -53,23 +49,33 @@ int open_output_file(const char* path, output_name_kind kind, output_file* out) 
   out->slot = -1;
   out->failed = false;
   find_output_place(path, kind == output_name_kind::typed, &out->place);
+  out->cut_pending = out->place.cut_before_writing;
   out->file = out->place.refused             ? nullptr
               : out->place.stream != nullptr ? out->place.stream
                                              : open_file_at(out);
   if (out->file == nullptr) {
     release_output_place(&out->place);
-    return report(message_id::cannot_create, path);
+    out->failed = true;
+    out->failure = message_id::cannot_create;
+    return status::write_failed;
   }
   return status::ok;
 }
 
 void write_output_bytes(output_file* out, const std::uint8_t* bytes, std::uint64_t count) {
+  if (out->cut_pending) {
+    out->cut_pending = false;
+    out->failed = out->failed || !cut_to_start(out->file);
+  }
   if (!out->failed && !write_all(out->file, bytes, count)) {
     out->failed = true;
   }
 }
 
 int close_output_file(output_file* out) {
+  if (out->file == nullptr) {
+    return out->failed ? status::write_failed : status::ok;
+  }
   bool whole = !out->failed && std::fflush(out->file) == 0 && std::ferror(out->file) == 0;
   // Only an existing file's content is at stake if the rename reaches the
   // disk before the data it names.
@@ -87,17 +93,47 @@ int close_output_file(output_file* out) {
     }
   }
   release_output_place(&out->place);
-  return placed ? status::ok : report(message_id::write_error, out->path);
+  if (!placed) {
+    out->failed = true;
+    out->failure = message_id::write_error;
+  }
+  return placed ? status::ok : status::write_failed;
+}
+
+void abandon_output_file(output_file* out) {
+  if (out->file == nullptr) {
+    return;
+  }
+  std::fclose(out->file);
+  out->file = nullptr;
+  if (out->slot >= 0) {
+    discard_temporary_file(out->slot);
+  }
+  release_output_place(&out->place);
+}
+
+void report_output_failure(const output_file& out) {
+  if (out.failed) {
+    print_name_message(out.failure, out.path);
+  }
+}
+
+bool writes_directly_over(const output_file& out, const name_info& file) {
+  if (out.file == nullptr || out.slot >= 0) {
+    return false;
+  }
+  return is_same_file(inspect_open_file(out.file), file);
 }
 
 int write_output_file(const char* path, const output_piece* pieces, int piece_count,
                       output_name_kind kind) {
   output_file out;
-  if (open_output_file(path, kind, &out) != status::ok) {
-    return status::write_failed;
+  if (open_output_file(path, kind, &out) == status::ok) {
+    for (int i = 0; i < piece_count; ++i) {
+      write_output_bytes(&out, pieces[i].bytes, pieces[i].count);
+    }
+    close_output_file(&out);
   }
-  for (int i = 0; i < piece_count; ++i) {
-    write_output_bytes(&out, pieces[i].bytes, pieces[i].count);
-  }
-  return close_output_file(&out);
+  report_output_failure(out);
+  return out.failed ? status::write_failed : status::ok;
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "core/file_system.h"
+#include "core/messages.h"
 
 // Where an output name came from, which decides what may stand at it.
 enum class output_name_kind {
@@ -26,24 +27,38 @@ struct output_file {
   output_place place;
   std::FILE* file = nullptr;  // the temporary file, or what is written directly
   int slot = -1;              // the temporary file's slot; -1 when written directly
-  bool failed = false;        // something did not arrive whole
+  bool cut_pending = false;   // written directly over a file not yet cut
+  bool failed = false;        // it could not be opened, or something did not arrive whole
+  message_id failure = message_id::write_error;  // what to say when failed
 };
 
-// Opens path for writing. Returns 0, or -1 after printing
-// "File '%s' cannot create." (a directory or a file the user may not write
-// stands at the name, or no file can be created there); the name then keeps
-// what it held. Where the directory refuses new files but an existing
-// regular file at path may be written, that file is written in place, as
-// the only way left.
+// Opens path for writing. Returns 0, or -1 when it cannot be opened (a
+// directory or a file the user may not write stands at the name, or no file
+// can be created there): report_output_failure then says "File '%s' cannot
+// create." and the name keeps what it held. Where the directory refuses new
+// files but an existing regular file at path may be written, that file is
+// written in place, as the only way left.
 int open_output_file(const char* path, output_name_kind kind, output_file* out);
 
 // Appends count bytes; a failure is remembered for close_output_file.
 void write_output_bytes(output_file* out, const std::uint8_t* bytes, std::uint64_t count);
 
-// Completes the file and puts it in place. Returns 0, or -1 after printing
-// "File '%s' write error." (a write, flush, sync, close or rename failed);
-// the name then keeps what it held.
+// Completes the file and puts it in place. Returns 0, or -1 when it was not
+// opened or a write, flush, sync, close or rename failed: report_output_failure
+// then says "File '%s' write error." (or why it was not opened), and the
+// name keeps what it held.
 int close_output_file(output_file* out);
+
+// Gives up an open file: a temporary file is removed, one written directly
+// is closed. Nothing is reported.
+void abandon_output_file(output_file* out);
+
+// Prints the message of a file that failed; nothing for one that did not.
+void report_output_failure(const output_file& out);
+
+// True when the file is written directly (not through a temporary file)
+// and is the file identified by file.
+bool writes_directly_over(const output_file& out, const name_info& file);
 
 // A run of bytes to write; the pieces of a file are written in order.
 struct output_piece {
@@ -51,6 +66,7 @@ struct output_piece {
   std::uint64_t count;
 };
 
-// Opens, writes the pieces and closes: 0 or -1, with the messages above.
+// Opens, writes the pieces, closes and reports: 0 or -1, with the messages
+// above.
 int write_output_file(const char* path, const output_piece* pieces, int piece_count,
                       output_name_kind kind);

@@ -2,15 +2,17 @@
 
 #include <cstdint>
 
-// A program's conversion: reads the source working image, writes the first
-// three bytes of each destination pixel, and may write plane files of its
-// own. Returns 0 on success, 1 when it cannot run (nothing converted), or
-// 9 or 10 when it converted every pixel but some plane file was not
-// written; the run then still writes its result.
+#include "convert/channel_planes.h"
+
+// A program's conversion of one band of working pixels: reads the source,
+// writes the first three bytes of each destination pixel. Returns 0, or 1
+// when it cannot run (nothing converted).
 using conversion_function = int (*)(std::uint8_t* source, std::uint8_t* destination,
                                     std::int64_t width, std::int64_t rows);
 
-// One whole run of a converter: command line, load, header check, working
-// images, unpack, convert, write. Returns the exit status.
+// One whole run of a converter: command line, input, header check, then the
+// pixels from the input through the conversion to the planes (when planes
+// names channel_plane_count of them; null for none) and the result, in
+// bands of rows, in one pass. Returns the exit status.
 int run_converter(int argc, const char* const* argv, const char* default_name,
-                  conversion_function convert);
+                  conversion_function convert, const channel_plane* planes);

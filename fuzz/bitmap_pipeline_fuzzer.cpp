@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "convert/channel_planes.h"
 #include "convert/convert_to_hsv.h"
 #include "convert/convert_to_yuv.h"
-#include "convert/write_channel_planes.h"
 #include "core/bitmap_header.h"
 #include "core/check_bitmap_header.h"
 #include "core/pixel_rows.h"
@@ -55,7 +55,11 @@ void convert_and_write(const images& im, std::int64_t width, std::int64_t rows,
     return;
   }
   check_converted(im, bytes / 4);
-  require(write_channel_planes(im.hsv, width, rows, hsv_planes) == 0, "planes not written");
+  // The saturation plane, made from the whole image as one band.
+  fill_plane_band(im.hsv, im.source, bytes / 4, hsv_planes[1].byte_index);
+  require(write_bitmap32(hsv_planes[1].file_name, im.source, width, rows,
+                         output_name_kind::chosen) == 0,
+          "plane not written");
   require(write_bitmap32("out.bmp", im.yuv, width, rows, output_name_kind::chosen) == 0,
           "result not written");
   const auto written = static_cast<std::uint64_t>(file_size_or_minus_one("out.bmp"));

@@ -6,8 +6,9 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "convert/channel_planes.h"
+#include "convert/convert_to_hsv.h"
 #include "convert/convert_to_yuv.h"
-#include "convert/convert_with_planes.h"
 #include "core/bitmap_header.h"
 #include "driver/run_converter.h"
 #include "fuzz/fuzz_support.h"
@@ -32,11 +33,12 @@ void write_input(const std::uint8_t* data, std::size_t size) {
 }
 
 void run_once(const std::uint8_t* data, std::size_t size, conversion_function convert,
-              const char* plane) {
+              const channel_plane* planes) {
+  const char* plane = planes != nullptr ? planes[1].file_name : nullptr;
   remove_run_outputs();
   write_input(data, size);
   const char* const argv[] = {"converter", "in.bmp", "out.bmp", nullptr};
-  const int status = run_converter(3, argv, "converter.bmp", convert);
+  const int status = run_converter(3, argv, "converter.bmp", convert, planes);
   require(status >= 0 && status <= 15, "status outside the documented set");
   const std::int64_t written = file_size_or_minus_one("out.bmp");
   if (status == 0) {
@@ -63,7 +65,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   run_once(data, size, convert_to_yuv, nullptr);
-  run_once(data, size, convert_to_hsv_with_planes, "bmp_hsv_h.bmp");
+  run_once(data, size, convert_to_hsv, hsv_planes);
   remove_run_outputs();
   return 0;
 }

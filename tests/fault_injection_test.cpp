@@ -103,14 +103,15 @@ struct allocation_outcome {
 };
 
 std::vector<allocation_outcome> outcomes_in_step_order(const program& p) {
+  // A file is read a band at a time, so loading it takes no memory of its
+  // own; each band buffer is taken once.
   std::vector<allocation_outcome> outcomes = {
-      {"loading", "Couldn't allocate memory.\n", 14, false},
-      {"destination image", "Couldn't allocate memory. destination\n", 9, false},
-      {"source image", "Couldn't allocate memory. source\n", 9, false},
+      {"destination band", "Couldn't allocate memory. destination\n", 9, false},
+      {"source band", "Couldn't allocate memory. source\n", 9, false},
       {"conversion row tables", "Image processing is not completed.\n", 1, false},
   };
   if (!p.planes.empty()) {
-    outcomes.push_back({"plane image", "Couldn't allocate memory. planes\n", 9, true});
+    outcomes.push_back({"plane band", "Couldn't allocate memory. planes\n", 9, true});
   }
   for (allocation_outcome& outcome : outcomes) {
     outcome.err = native_line_ends(outcome.err);

@@ -12,8 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include "convert/channel_planes.h"
+#include "convert/convert_to_hsv.h"
 #include "convert/convert_to_yuv.h"
-#include "convert/convert_with_planes.h"
 #include "driver/run_converter.h"
 #include "tests/bitmap_builder.h"
 #include "tests/temp_dir.h"
@@ -25,14 +26,15 @@ using bytes = std::vector<std::uint8_t>;
 struct converter {
   const char* name;
   conversion_function convert;
+  const channel_plane* plane_table;
   std::vector<std::string> planes;
 };
 
 // The luma converter and the hue converter with planes: between them
 // every conversion and writer the programs have.
 const converter converters[] = {
-    {"tesvar", convert_to_yuv, {}},
-    {"morvanex", convert_to_hsv_with_planes, {"bmp_hsv_h.bmp", "bmp_hsv_s.bmp", "bmp_hsv_v.bmp"}},
+    {"tesvar", convert_to_yuv, nullptr, {}},
+    {"morvanex", convert_to_hsv, hsv_planes, {"bmp_hsv_h.bmp", "bmp_hsv_s.bmp", "bmp_hsv_v.bmp"}},
 };
 
 struct run_outcome {
@@ -52,7 +54,7 @@ class HostileInput : public ::testing::Test {
     EXPECT_TRUE(write_file("in.bmp", file));
     const char* const argv[] = {c.name, "in.bmp", "out.bmp", nullptr};
     run_outcome outcome;
-    outcome.status = run_converter(3, argv, "unused.bmp", c.convert);
+    outcome.status = run_converter(3, argv, "unused.bmp", c.convert, c.plane_table);
     std::vector<std::string> candidates = c.planes;
     candidates.push_back("out.bmp");
     for (const std::string& name : candidates) {

@@ -1,4 +1,4 @@
-#include "core/load_bitmap_file.h"
+#include "core/bitmap_input.h"
 
 #include <cstdlib>
 #include <string>

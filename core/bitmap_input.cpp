@@ -1,19 +1,17 @@
-#include "core/load_bitmap_file.h"
+#include "core/bitmap_input.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "core/alloc_large_block.h"
-#include "core/bitmap_header.h"
-#include "core/file_system.h"
 #include "core/messages.h"
 #include "core/pixel_rows.h"
 #include "core/status.h"
 
 namespace {
 
-// A stream read to its end starts with this much room and doubles it.
+// A stream starts with this much room and doubles it.
 constexpr std::size_t first_stream_block = std::size_t{64} << 10;
 
 // The largest block whose byte count is still a std::int64_t and a size_t.
@@ -36,38 +34,6 @@ int report_no_memory() {
 int report_read_error(const char* path) {
   print_name_message(message_id::read_error, path);
   return status::read_error;
-}
-
-// Reads bytes bytes into data, in parts of at most largest_stdio_transfer;
-// false when any part arrives short.
-bool read_exactly(std::FILE* file, std::uint8_t* data, std::size_t bytes) {
-  for (std::size_t done = 0; done < bytes;) {
-    const std::size_t left = bytes - done;
-    const std::size_t part = left < largest_stdio_transfer ? left : largest_stdio_transfer;
-    if (std::fread(data + done, part, 1, file) != 1) {
-      return false;
-    }
-    done += part;
-  }
-  return true;
-}
-
-// Reads size bytes whole; anything short of that is a failure.
-int read_whole_file(std::FILE* file, const char* path, std::int64_t size, std::uint8_t** block) {
-  if (static_cast<std::uint64_t>(size) > SIZE_MAX) {
-    return report_no_memory();
-  }
-  const auto bytes = static_cast<std::size_t>(size);
-  std::uint8_t* data = alloc_large_block(bytes, false);
-  if (data == nullptr) {
-    return report_no_memory();
-  }
-  if (!read_exactly(file, data, bytes)) {
-    std::free(data);
-    return report_read_error(path);
-  }
-  *block = data;
-  return status::ok;
 }
 
 // Moves the used bytes of *data into a block twice as large, or limit
@@ -152,51 +118,19 @@ int read_stream(std::FILE* file, const char* path, std::uint8_t** block, std::in
   return status::ok;
 }
 
-// Reads a file whose size the system knows in one read of that size.
-int read_sized_file(std::FILE* file, const char* path, std::int64_t file_size, std::uint8_t** block,
-                    std::int64_t* size) {
-  if (file_size <= bitmap_header_bytes) {
-    return report_too_small(path, file_size);
-  }
-  const int result = read_whole_file(file, path, file_size, block);
-  if (result == status::ok) {
-    *size = file_size;
-  }
-  return result;
-}
-
-// The file the last load opened, so that no output the program names itself
-// replaces it.
-name_info loaded_file;
-
-bool is_same_file(const name_info& a, const name_info& b) {
-  const bool identified = a.device != 0 || a.inode != 0;
-  return a.exists && b.exists && identified && a.device == b.device && a.inode == b.inode;
-}
-
 }  // namespace
 
-bool names_loaded_file(const char* path) {
-  if (!loaded_file.exists) {
-    return false;
-  }
-  // By the name itself or through a link: either way the name leads there.
-  return is_same_file(inspect_name(path, false), loaded_file) ||
-         is_same_file(inspect_name(path, true), loaded_file);
-}
-
-int load_bitmap_file(const char* path, std::uint8_t** block, std::int64_t* size) {
-  *block = nullptr;
-  *size = 0;
-  loaded_file = name_info{};
+int open_bitmap_input(const char* path, bitmap_input* input) {
+  *input = bitmap_input{};
+  input->path = path;
   std::FILE* file = open_for_reading(path);
   if (file == nullptr) {
     print_name_message(message_id::open_error, path);
     return status::open_error;
   }
-  loaded_file = inspect_open_file(file);
+  input->identity = inspect_open_file(file);
   // Pipes and sockets have no size to ask for: their bytes are known only
-  // once they have been read to the end.
+  // once they have been read.
   std::int64_t file_size = 0;
   bool is_pipe = false;
   if (!query_file_size(file, &file_size, &is_pipe)) {
@@ -204,8 +138,85 @@ int load_bitmap_file(const char* path, std::uint8_t** block, std::int64_t* size)
     print_name_message(message_id::stat_error, path);
     return status::stat_error;
   }
-  const int result = is_pipe ? read_stream(file, path, block, size)
-                             : read_sized_file(file, path, file_size, block, size);
-  std::fclose(file);
+  if (is_pipe) {
+    std::int64_t held = 0;
+    const int result = read_stream(file, path, &input->block, &held);
+    std::fclose(file);
+    input->size = static_cast<std::uint64_t>(held);
+    return result;
+  }
+  input->file = file;
+  if (file_size <= bitmap_header_bytes) {
+    close_bitmap_input(input);
+    return report_too_small(path, file_size);
+  }
+  input->size = static_cast<std::uint64_t>(file_size);
+  return status::ok;
+}
+
+bool read_input_bytes(const bitmap_input& input, std::uint64_t offset, std::uint64_t count,
+                      std::uint8_t* buffer, const std::uint8_t** bytes) {
+  if (offset > input.size || count > input.size - offset || count > SIZE_MAX) {
+    return false;
+  }
+  if (input.block != nullptr) {
+    *bytes = input.block + offset;
+    return true;
+  }
+  *bytes = buffer;
+  return read_at(input.file, offset, buffer, static_cast<std::size_t>(count));
+}
+
+int hold_input_in_memory(bitmap_input* input) {
+  if (input->block != nullptr) {
+    return status::ok;
+  }
+  if (input->size > largest_block) {
+    return report_no_memory();
+  }
+  const auto bytes = static_cast<std::size_t>(input->size);
+  std::uint8_t* data = alloc_large_block(bytes, false);
+  if (data == nullptr) {
+    return report_no_memory();
+  }
+  if (!read_at(input->file, 0, data, bytes)) {
+    std::free(data);
+    return report_read_error(input->path);
+  }
+  input->block = data;
+  std::fclose(input->file);
+  input->file = nullptr;
+  return status::ok;
+}
+
+void close_bitmap_input(bitmap_input* input) {
+  if (input->file != nullptr) {
+    std::fclose(input->file);
+    input->file = nullptr;
+  }
+  std::free(input->block);
+  input->block = nullptr;
+}
+
+bool name_leads_to(const char* path, const name_info& file) {
+  // By the name itself or through a link: either way the name leads there.
+  return is_same_file(inspect_name(path, false), file) ||
+         is_same_file(inspect_name(path, true), file);
+}
+
+int load_bitmap_file(const char* path, std::uint8_t** block, std::int64_t* size) {
+  *block = nullptr;
+  *size = 0;
+  bitmap_input input;
+  int result = open_bitmap_input(path, &input);
+  if (result == status::ok) {
+    result = hold_input_in_memory(&input);
+  }
+  if (result == status::ok) {
+    *block = input.block;
+    *size = static_cast<std::int64_t>(input.size);
+    input.block = nullptr;
+  }
+  close_bitmap_input(&input);
   return result;
 }

@@ -1,0 +1,51 @@
+// The input bitmap of a run. A file whose size the system knows stays open
+// and is read in pieces at their offsets, so that no more of it is held
+// than a piece; a pipe, FIFO or socket, which can be read only once and
+// forwards, is held in memory, but only as far as its header lets the run
+// look (bitmap_bytes_used; just past the header when it is no bitmap): the
+// rest is left unread, and an endless stream cannot exhaust memory.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "core/bitmap_header.h"
+#include "core/file_system.h"
+
+struct bitmap_input {
+  const char* path = nullptr;
+  std::FILE* file = nullptr;      // open while pieces are read from it
+  std::uint8_t* block = nullptr;  // the bytes held in memory, if any
+  std::uint64_t size = 0;         // the bytes of the file, or those held
+  name_info identity;             // which file it is
+};
+
+// Opens path and, for a stream, reads it into memory. On any failure the
+// input holds nothing, and the message is printed here:
+//   11 "'%s' open error."      12 "'%s' stat error."
+//   13 "'%s' file size erro. too small(%d Byte)"  (54 bytes or fewer)
+//   14 "Couldn't allocate memory."                15 "'%s' read error."
+int open_bitmap_input(const char* path, bitmap_input* input);
+
+// The count bytes at offset: read into buffer (count bytes long), or where
+// the input is held in memory, found there; *bytes points at them. False
+// when they are not all there (the file shrank, or could not be read).
+bool read_input_bytes(const bitmap_input& input, std::uint64_t offset, std::uint64_t count,
+                      std::uint8_t* buffer, const std::uint8_t** bytes);
+
+// Reads the whole of an open file into memory and closes it, for a run
+// that must have it all before it writes (the file itself is being written
+// over). Returns 0, or 14 or 15 after printing the message.
+int hold_input_in_memory(bitmap_input* input);
+
+// Closes the file and frees what the input holds.
+void close_bitmap_input(bitmap_input* input);
+
+// True when path (the name itself, or the file a link there leads to) is
+// the file identified by file.
+bool name_leads_to(const char* path, const name_info& file);
+
+// Reads the whole file at path into one block from alloc_large_block, with
+// open_bitmap_input and hold_input_in_memory and their statuses; on status
+// 0 the caller frees the block with std::free.
+int load_bitmap_file(const char* path, std::uint8_t** block, std::int64_t* size);
