@@ -183,9 +183,6 @@ void open_next_output(run_state* run, const char* path, output_name_kind kind, b
   } else {
     open_output_file(path, kind, out);
   }
-  if (is_plane && out->failed) {
-    run->planes_status = status::not_written;
-  }
 }
 
 // Whether the input must be read whole before anything is written: an
@@ -277,9 +274,13 @@ int write_bands(run_state* run, conversion_function convert) {
 // failure in that order. The status is the planes' failure if there was
 // one, else whether the result was written.
 int finish_outputs(run_state* run) {
+  const int plane_count = run->planes != nullptr ? channel_plane_count : 0;
   for (int i = 0; i < run->output_count; ++i) {
     close_output_file(&run->outputs[i]);
     report_output_failure(run->outputs[i]);
+    if (i < plane_count && run->outputs[i].failed) {
+      run->planes_status = status::not_written;
+    }
   }
   if (run->planes_status != status::ok) {
     return run->planes_status;

@@ -4,9 +4,10 @@
 // own calls pass through here; the C library's internal ones do not.
 //
 // CONVERTERS_FAIL_ALLOCATION=N makes the N-th allocation (counting from 1)
-// return null. CONVERTERS_ALLOCATION_REPORT=PATH makes the process write
-// "calls=C live=L" to PATH at exit: the allocations asked for and the
-// blocks still held.
+// return null. CONVERTERS_FAIL_WRITE=N makes the N-th fwrite to a file
+// (the standard error stream not counted) write nothing. CONVERTERS_ALLOCATION_REPORT=PATH makes
+// the process write "calls=C live=L" to PATH at exit: the allocations asked for and the blocks
+// still held.
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
@@ -21,6 +22,7 @@ void* __real_aligned_alloc(std::size_t alignment, std::size_t size);
 int __real_posix_memalign(void** block, std::size_t alignment, std::size_t size);
 #endif
 void __real_free(void* block);
+std::size_t __real_fwrite(const void* data, std::size_t size, std::size_t count, std::FILE* stream);
 }
 
 namespace {
@@ -78,9 +80,29 @@ __attribute__((destructor)) void write_report() {
   }
 }
 
+long writes = 0;
+long failing_write = -1;  // -1: not read yet; 0: never fail
+
+// Counts one write to a file; false when this one is to fail.
+bool may_write(std::FILE* stream) {
+  if (stream == stderr) {
+    return true;
+  }
+  if (failing_write < 0) {
+    const char* text = std::getenv("CONVERTERS_FAIL_WRITE");
+    failing_write = text == nullptr ? 0 : std::strtol(text, nullptr, 10);
+  }
+  return ++writes != failing_write;
+}
+
 }  // namespace
 
 extern "C" {
+
+std::size_t __wrap_fwrite(const void* data, std::size_t size, std::size_t count,
+                          std::FILE* stream) {
+  return may_write(stream) ? __real_fwrite(data, size, count, stream) : 0;
+}
 
 void* __wrap_malloc(std::size_t size) {
   return may_allocate() ? counted(__real_malloc(size)) : nullptr;

@@ -275,24 +275,38 @@ TEST(WriteFaults, ReadOnlyDirectoryCreatesNothing) {
 }
 
 // With no new file possible, an existing file the user may write is the
-// one way left: it is written in place.
+// one way left: it is written in place. When that file is the input
+// itself, the input is read whole before its first byte is overwritten.
 TEST(WriteFaults, ReadOnlyDirectoryWritesAnExistingFileInPlace) {
   const run_options options = without_root();
   if (const std::string why = unsupported_options(options); !why.empty()) {
     GTEST_SKIP() << why;
   }
-  const file_map clean = clean_outputs(tesvar);
-  const scratch_dir dir;
-  ASSERT_TRUE(write_file(dir.file("in.bmp"), input));
-  ASSERT_TRUE(write_file(dir.file("out.bmp"), bytes(5000, 1)));
-  set_permissions(dir.file("out.bmp"), 0666);
-  set_permissions(dir.path(), 0555);
-  const program_result r =
-      run_program(tesvar.path, {"tesvar", "in.bmp", "out.bmp"}, dir.path(), options);
-  set_permissions(dir.path(), 0755);
-  EXPECT_EQ(r.exit_status, 0);
-  EXPECT_EQ(r.err, "");
-  EXPECT_EQ(written_files(dir), clean);
+  // 1000 pixels wide: bands of 65 rows, three of them.
+  const bytes three_bands = build_bitmap(sample_bitmap_24(1000, 150));
+  bytes clean;
+  {
+    const scratch_dir dir;
+    ASSERT_TRUE(write_file(dir.file("in.bmp"), three_bands));
+    EXPECT_EQ(run_program(tesvar.path, {"tesvar", "in.bmp", "out.bmp"}, dir.path()).exit_status, 0);
+    clean = read_file(dir.file("out.bmp"));
+  }
+  for (const std::string output : {"out.bmp", "in.bmp"}) {
+    SCOPED_TRACE(output);
+    const scratch_dir dir;
+    ASSERT_TRUE(write_file(dir.file("in.bmp"), three_bands));
+    if (output != "in.bmp") {
+      ASSERT_TRUE(write_file(dir.file(output), bytes(5000, 1)));
+    }
+    set_permissions(dir.file(output), 0666);
+    set_permissions(dir.path(), 0555);
+    const program_result r =
+        run_program(tesvar.path, {"tesvar", "in.bmp", output}, dir.path(), options);
+    set_permissions(dir.path(), 0755);
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(read_file(dir.file(output)), clean);
+  }
 }
 
 // Every write stops part way; no partial file is left, under the output's
@@ -313,6 +327,33 @@ TEST(WriteFaults, FileSizeLimitStopsEveryWritePartWay) {
     EXPECT_EQ(r.err, every_output_failing(*p, "write error."));
     EXPECT_EQ(written_files(dir), file_map{});
   }
+}
+
+// A write that fails part way through a run, in the second band of the
+// second plane: tesvarex writes the four headers, then each band to its
+// three planes and its result in turn, so that is the tenth write. That
+// plane is reported and keeps its old name free; the others finish.
+TEST(WriteFaults, AWriteFailingInTheSecondBandSparesTheOtherFiles) {
+  // 1000 pixels wide: bands of 65 rows, three of them.
+  const bytes three_bands = build_bitmap(sample_bitmap_24(1000, 150));
+  file_map clean;
+  {
+    const scratch_dir dir;
+    ASSERT_TRUE(write_file(dir.file("in.bmp"), three_bands));
+    EXPECT_EQ(run_program(tesvarex.path, {"tesvarex", "in.bmp", "out.bmp"}, dir.path()).exit_status,
+              0);
+    clean = written_files(dir);
+  }
+  const scratch_dir dir;
+  ASSERT_TRUE(write_file(dir.file("in.bmp"), three_bands));
+  run_options options;
+  options.environment = {"CONVERTERS_FAIL_WRITE=10"};
+  const program_result r =
+      run_program(tesvarex.path, {"tesvarex", "in.bmp", "out.bmp"}, dir.path(), options);
+  EXPECT_EQ(r.exit_status, 10);
+  EXPECT_EQ(r.err, native_line_ends("File 'bmp_yuv_u.bmp' write error.\n"));
+  clean.erase("bmp_yuv_u.bmp");
+  EXPECT_EQ(written_files(dir), clean);
 }
 
 TEST(WriteFaults, ResultBelowARegularFileCannotBeCreated) {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -15,9 +16,27 @@
 #include "convert/channel_planes.h"
 #include "convert/convert_to_hsv.h"
 #include "convert/convert_to_yuv.h"
+#include "driver/band_hook.h"
 #include "driver/run_converter.h"
 #include "tests/bitmap_builder.h"
 #include "tests/temp_dir.h"
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#endif
+
+// What a test does to the input once the run has read its first band:
+// nothing when null. Replaces the programs' hook, which does nothing.
+void (*change_after_first_band)(const char* input_path) = nullptr;
+
+void after_band_read(const char* input_path, std::uint64_t band) {
+  if (band == 0 && change_after_first_band != nullptr) {
+    change_after_first_band(input_path);
+  }
+}
 
 namespace {
 
@@ -284,6 +303,85 @@ TEST_F(HostileInput, PalettesAndPixelOffsetsOutsideTheFile) {
   };
   for (const offset_case& c : cases) {
     EXPECT_EQ(run_all(build_bitmap(c.bitmap), c.what), c.status) << c.what;
+  }
+}
+
+// A file changed while a run reads it, between its first band and the
+// next: one cut short ends with a read error and leaves no file at all
+// (the four temporary files of morvanex removed), one grown converts as it
+// was, and one whose run is interrupted there leaves nothing behind.
+struct band_change {
+  const char* what;
+  void (*change)(const char* input_path);
+  int status;  // -1: the run is ended by SIGTERM
+};
+
+void cut_to_a_few_rows(const char* path) { std::filesystem::resize_file(path, 54 + 3000 * 10); }
+
+void grow(const char* path) {
+  std::FILE* file = std::fopen(path, "ab");
+  const bytes more(1 << 16, 0xAB);
+  std::fwrite(more.data(), 1, more.size(), file);
+  std::fclose(file);
+}
+
+void interrupt(const char*) { std::raise(SIGTERM); }
+
+TEST_F(HostileInput, InputChangedBetweenBands) {
+  // 1000 pixels wide: bands of 65 rows, so 200 rows make four of them.
+  test_bitmap b;
+  b.width = 1000;
+  b.height = 200;
+  for (int i = 0; i < 1000 * 200 * 3; ++i) {
+    b.pixels.push_back(static_cast<std::uint8_t>(i * 7 + i / 3000));
+  }
+  const bytes file = build_bitmap(b);
+  const band_change changes[] = {
+      {"cut short", cut_to_a_few_rows, 15},
+      {"grown", grow, 0},
+#ifndef _WIN32
+      {"interrupted", interrupt, -1},
+#endif
+  };
+  for (const converter& c : converters) {
+    const run_outcome clean = run(c, file);
+    ASSERT_EQ(clean.status, 0);
+    for (const band_change& change : changes) {
+      SCOPED_TRACE(std::string(c.name) + ", input " + change.what);
+      ASSERT_TRUE(write_file("in.bmp", file));
+      const char* const argv[] = {c.name, "in.bmp", "out.bmp", nullptr};
+      change_after_first_band = change.change;
+#ifndef _WIN32
+      // Each run is made in a child, which the signal may end.
+      const pid_t child = fork();
+      ASSERT_GE(child, 0);
+      if (child == 0) {
+        _exit(run_converter(3, argv, "unused.bmp", c.convert, c.plane_table));
+      }
+      int wait_status = 0;
+      ASSERT_EQ(waitpid(child, &wait_status, 0), child);
+      const int status = WIFEXITED(wait_status)             ? WEXITSTATUS(wait_status)
+                         : WTERMSIG(wait_status) == SIGTERM ? -1
+                                                            : -2;
+#else
+      const int status = run_converter(3, argv, "unused.bmp", c.convert, c.plane_table);
+#endif
+      change_after_first_band = nullptr;
+      EXPECT_EQ(status, change.status);
+      std::vector<std::string> left;
+      for (const auto& entry : std::filesystem::directory_iterator(".")) {
+        left.push_back(entry.path().filename().string());
+      }
+      std::sort(left.begin(), left.end());
+      if (change.status == 0) {
+        EXPECT_EQ(read_file("out.bmp"), clean.result);
+      } else {
+        EXPECT_EQ(left, std::vector<std::string>{"in.bmp"}) << "files left behind";
+      }
+      for (const std::string& name : left) {
+        std::remove(name.c_str());
+      }
+    }
   }
 }
 

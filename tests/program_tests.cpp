@@ -863,13 +863,26 @@ std::vector<picture> depth_test_pictures() {
   for (std::size_t i = 0; i < 15; ++i) {
     five_by_three.push_back(colours[(i * 4) % colours.size()]);
   }
-  return {
+  std::vector<picture> pictures = {
       picture_of(3, {colours[0], colours[1], colours[2], colours[3], colours[4], colours[5]}),
       picture_of(5, five_by_three),
       picture_of(9, {red, cyan, cyan, red, red, red, cyan, red, cyan,  //
                      cyan, red, red, cyan, cyan, cyan, red, cyan, red}),
       picture_of(3, {cyan, red, cyan, red, red, cyan, cyan, cyan, red}),
   };
+  // A run reads and writes bands of 256 KiB of pixels: 64 rows of 1023.
+  // One row, a whole band, one row more and a prime number of rows, each row
+  // unlike its neighbours, so that a row read from the wrong place shows.
+  for (const std::int32_t rows : {1, 64, 65, 131}) {
+    picture band_edges{1023, {}};
+    for (std::int32_t y = 0; y < rows; ++y) {
+      for (std::int32_t x = 0; x < 1023; ++x) {
+        band_edges.pixels.push_back((x * 7 + y * 3) % 5 < 2 ? red : cyan);
+      }
+    }
+    pictures.push_back(band_edges);
+  }
+  return pictures;
 }
 
 TEST(ProgramConversion, EveryDepthAndRowOrderGivesTheSameResult) {
@@ -880,7 +893,8 @@ TEST(ProgramConversion, EveryDepthAndRowOrderGivesTheSameResult) {
       if (e.encode == encode_1 && !two_colours) {
         continue;
       }
-      SCOPED_TRACE(std::string(e.name) + ", width " + std::to_string(source.width));
+      SCOPED_TRACE(std::string(e.name) + ", " + std::to_string(source.width) + " x " +
+                   std::to_string(source.rows()));
       const scratch_dir dir;
       put_files(dir, {{"in.bmp", build_bitmap(e.encode(source, e.top_down))}});
       expect_status(run(tesvar, dir, {"in.bmp", "out.bmp"}), 0, "");
