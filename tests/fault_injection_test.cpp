@@ -104,8 +104,12 @@ struct allocation_outcome {
 
 std::vector<allocation_outcome> outcomes_in_step_order(const program& p) {
   // A file is read a band at a time, so loading it takes no memory of its
-  // own; each band buffer is taken once.
+  // own; each band buffer is taken once. On Windows the arguments are
+  // converted into one block first.
   std::vector<allocation_outcome> outcomes = {
+#ifdef _WIN32
+      {"arguments", "Couldn't allocate memory.\n", 14, false},
+#endif
       {"destination band", "Couldn't allocate memory. destination\n", 9, false},
       {"source band", "Couldn't allocate memory. source\n", 9, false},
       {"conversion row tables", "Image processing is not completed.\n", 1, false},

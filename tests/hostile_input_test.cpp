@@ -325,7 +325,9 @@ void grow(const char* path) {
   std::fclose(file);
 }
 
+#ifndef _WIN32
 void interrupt(const char*) { std::raise(SIGTERM); }
+#endif
 
 TEST_F(HostileInput, InputChangedBetweenBands) {
   // 1000 pixels wide: bands of 65 rows, so 200 rows make four of them.
