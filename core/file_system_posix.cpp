@@ -70,20 +70,13 @@ bool may_follow(link_rule rule, const struct stat& link, int directory) {
 }
 
 // The directory whose entries are the process's open descriptors:
-// /proc/self/fd, which /dev/fd leads to on Linux.
+// /proc/self/fd, which /dev/fd leads to on Linux. It is looked up while
+// directory is held open, so both lookups meet the same directory.
 bool is_descriptor_directory(int directory) {
-  static const char* const descriptor_directories[] = {"/proc/self/fd", "/dev/fd"};
   struct stat here {};
-  if (fstat(directory, &here) != 0) {
-    return false;
-  }
-  for (const char* name : descriptor_directories) {
-    struct stat there {};
-    if (stat(name, &there) == 0 && same_file(here, there)) {
-      return true;
-    }
-  }
-  return false;
+  struct stat descriptors {};
+  return fstat(directory, &here) == 0 && stat("/proc/self/fd", &descriptors) == 0 &&
+         same_file(here, descriptors);
 }
 
 // The descriptor an entry of the descriptor directory names (decimal, no
