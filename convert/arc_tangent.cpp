@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "convert/colour_constants.h"
+
 namespace {
 
 // atan(x) for x >= 0: the argument is moved next to one of four anchors
@@ -17,9 +19,9 @@ constexpr double odd_terms[] = {
     6.66107313738753120669e-02,  -5.83357013379057348645e-02, 4.97687799461593236017e-02,
     -3.65315727442169155270e-02, 1.62858201153657823623e-02};
 
-constexpr double pi = 3.1415926535897931160e+00;
+using colour::pi;
 constexpr double pi_lo = 1.2246467991473531772e-16;  // pi - the double pi
-constexpr double half_pi = 1.5707963267948965580e+00;
+constexpr double half_pi = pi / 2;
 
 // The polynomial's part beyond x itself, x * (s1 + s2), split in even and
 // odd powers of z = x^2 so that the two halves run side by side.

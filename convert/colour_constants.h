@@ -16,6 +16,18 @@ constexpr int y_red_k = 299, y_green_k = 587, y_blue_k = 114;
 constexpr int cb_red_k = -169, cb_green_k = -331, cb_blue_k = 500;
 constexpr int cr_red_k = 500, cr_green_k = -419, cr_blue_k = -81;
 
+// A weight in thousandths, rounded to the nearest.
+constexpr int in_thousandths(double weight) {
+  return weight < 0 ? -static_cast<int>(-weight * 1000 + 0.5)
+                    : static_cast<int>(weight * 1000 + 0.5);
+}
+static_assert(y_red_k == in_thousandths(y_red) && y_green_k == in_thousandths(y_green) &&
+                  y_blue_k == in_thousandths(y_blue) && cb_red_k == in_thousandths(cb_red) &&
+                  cb_green_k == in_thousandths(cb_green) && cb_blue_k == in_thousandths(cb_blue) &&
+                  cr_red_k == in_thousandths(cr_red) && cr_green_k == in_thousandths(cr_green) &&
+                  cr_blue_k == in_thousandths(cr_blue),
+              "the weights in thousandths must be the double weights");
+
 // Added to Cb and Cr before they become bytes; in thousandths with the
 // half that rounds (floor((sum + half_k) / 1000) rounds sum / 1000).
 constexpr int colour_difference_offset = 128;
@@ -25,7 +37,7 @@ constexpr int offset_and_half_k = 1000 * colour_difference_offset + half_k;
 // Hue maps the angle of (Cb, Cr) from [-pi, pi] onto [0, 255]; saturation
 // is the length of (Cb, Cr) times the gain.
 constexpr double pi = 3.141592653589793;
-constexpr double two_pi = 6.283185307179586;
+constexpr double two_pi = 2 * pi;
 constexpr double hue_scale = 255.0;
 constexpr double saturation_gain = 1.87;
 
@@ -36,10 +48,10 @@ constexpr int grey_hue_byte = 236;
 constexpr int black_hue_byte = 128;
 
 // Single-precision forms for the estimating kernels.
-constexpr float pi_f = 3.14159265f;
-constexpr float half_pi_f = 1.57079633f;
-constexpr float quarter_pi_f = 0.78539816f;
-constexpr float hue_per_radian_f = 40.5845104f;  // 255 / (2 pi)
+constexpr float pi_f = static_cast<float>(pi);
+constexpr float half_pi_f = static_cast<float>(pi / 2);
+constexpr float quarter_pi_f = static_cast<float>(pi / 4);
+constexpr float hue_per_radian_f = static_cast<float>(hue_scale / two_pi);
 constexpr float hue_of_angle_0_f = 127.5f;
 constexpr float saturation_gain_f = 1.87f;
 

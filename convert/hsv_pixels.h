@@ -3,11 +3,12 @@
 
 #include <cstdint>
 
-// One pixel, every step rounded where the definition rounds it: the
-// portable kernel, and the vector kernels' answer for pixels that lie too
-// close to a rounding boundary for their own arithmetic to decide.
+// One pixel, every step rounded where the definition rounds it: the exact
+// path, which every fast kernel falls back to for pixels that lie too close
+// to a rounding boundary for its own arithmetic to decide.
 void hsv_pixel_exact(const std::uint8_t* in, std::uint8_t* out);
 
+// The exact path, one pixel at a time.
 void hsv_pixels_scalar(const std::uint8_t* in, std::uint8_t* out, std::int64_t count);
 
 // Redoes with hsv_pixel_exact the pixels of a vector group whose bits are

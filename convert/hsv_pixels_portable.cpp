@@ -17,11 +17,6 @@ using namespace colour;
 
 constexpr int block_pixels = 64;
 
-float weighted(float red, float green, float blue, int red_k, int green_k, int blue_k) {
-  return static_cast<float>(red_k) * red + static_cast<float>(green_k) * green +
-         static_cast<float>(blue_k) * blue;
-}
-
 float smaller(float a, float b) { return a < b ? a : b; }
 float larger(float a, float b) { return a > b ? a : b; }
 float size_of(float a) { return a < 0.0f ? -a : a; }

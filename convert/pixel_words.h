@@ -6,11 +6,11 @@
 #include <cstdint>
 #include <cstring>
 
-constexpr bool little_endian_words = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+#include "core/memory_word.h"
 
 // Where byte k of a pixel in memory sits in its word: the low bits first
 // on a little-endian machine, the high bits first on a big-endian one.
-constexpr int byte_shift(int k) { return little_endian_words ? 8 * k : 8 * (3 - k); }
+constexpr int byte_shift(int k) { return little_endian_memory ? 8 * k : 8 * (3 - k); }
 
 inline std::uint32_t load_pixel_word(const std::uint8_t* pixel) {
   std::uint32_t word = 0;
@@ -34,6 +34,14 @@ inline std::uint32_t packed_pixel_word(std::int32_t byte0, std::int32_t byte1, s
   return (held & (0xFFu << byte_shift(3))) | static_cast<std::uint32_t>(byte0) << byte_shift(0) |
          static_cast<std::uint32_t>(byte1) << byte_shift(1) |
          static_cast<std::uint32_t>(byte2) << byte_shift(2);
+}
+
+// red_k R + green_k G + blue_k B for weights in thousandths: every such sum
+// of bytes is a whole number below 2^24, so single precision holds it
+// exactly.
+inline float weighted(float red, float green, float blue, int red_k, int green_k, int blue_k) {
+  return static_cast<float>(red_k) * red + static_cast<float>(green_k) * green +
+         static_cast<float>(blue_k) * blue;
 }
 
 // floor(sum / 1000) for a whole number 0 <= sum <= 256000 held in a float.

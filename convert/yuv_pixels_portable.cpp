@@ -6,15 +6,6 @@
 #include "convert/pixel_words.h"
 #include "convert/yuv_pixels.h"
 
-namespace {
-
-float weighted(float red, float green, float blue, int red_k, int green_k, int blue_k) {
-  return static_cast<float>(red_k) * red + static_cast<float>(green_k) * green +
-         static_cast<float>(blue_k) * blue;
-}
-
-}  // namespace
-
 void yuv_pixels_portable(const std::uint8_t* in, std::uint8_t* out, std::int64_t count) {
   using namespace colour;
   for (std::int64_t i = 0; i < count; ++i) {

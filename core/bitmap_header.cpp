@@ -3,7 +3,8 @@
 namespace {
 
 std::uint16_t read_u16le(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+  return static_cast<std::uint16_t>(static_cast<std::uint32_t>(p[0]) |
+                                    (static_cast<std::uint32_t>(p[1]) << 8));
 }
 
 std::uint32_t read_u32le(const std::uint8_t* p) {

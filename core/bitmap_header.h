@@ -15,6 +15,10 @@
 // A palette, when there is one, is a run of 4-byte entries (blue, green,
 // red, reserved) up to bf_off_bits; it starts at byte 54, or after a larger
 // information header of bi_size bytes (see locate_palette).
+//
+// The pixel rows follow from bf_off_bits, |bi_height| of them. A stored row
+// of width pixels holds (width * bits + 7) / 8 bytes of pixels, padded to a
+// multiple of 4 bytes (its stride).
 #pragma once
 
 #include <cstdint>

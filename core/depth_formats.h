@@ -1,10 +1,8 @@
 // The pixel depths the programs read, in one table that every part of the
 // core asks: whether a depth is supported, how long its stored rows are,
 // whether they lie inside the file, how they are unpacked and which palette
-// they use. Adding a depth means adding one row to the table.
-//
-// A stored row of width pixels holds (width * bits + 7) / 8 bytes of pixels,
-// padded to a multiple of 4 bytes.
+// they use. A new depth needs its row here and a row unpacker
+// (unpack_rows.h); the stride rule is in bitmap_header.h.
 #pragma once
 
 #include <cstdint>

@@ -43,6 +43,11 @@ constexpr bool open_files_can_be_replaced = true;
 // in parts of this size.
 constexpr std::size_t largest_stdio_transfer = std::size_t{1} << 30;
 
+// How much of left bytes one read or write call is given.
+constexpr std::size_t transfer_part(std::size_t left) {
+  return left < largest_stdio_transfer ? left : largest_stdio_transfer;
+}
+
 // Room for any path the programs build or keep, its terminating zero
 // included: the longest path a plain open accepts, and a temporary name's
 // additions to it.

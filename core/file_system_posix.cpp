@@ -321,8 +321,7 @@ std::FILE* open_for_reading(const char* path) {
 bool read_at(std::FILE* file, std::uint64_t offset, std::uint8_t* out, std::size_t count) {
   const int handle = fileno(file);
   for (std::size_t done = 0; done < count;) {
-    const std::size_t part =
-        count - done < largest_stdio_transfer ? count - done : largest_stdio_transfer;
+    const std::size_t part = transfer_part(count - done);
     const ssize_t got = pread(handle, out + done, part, static_cast<off_t>(offset + done));
     if (got < 0 && errno == EINTR) {
       continue;

@@ -232,9 +232,7 @@ std::FILE* open_for_reading(const char* path) {
 bool read_at(std::FILE* file, std::uint64_t offset, std::uint8_t* out, std::size_t count) {
   const HANDLE handle = handle_of(file);
   for (std::size_t done = 0; done < count;) {
-    const std::size_t left = count - done;
-    const DWORD part = left < largest_stdio_transfer ? static_cast<DWORD>(left)
-                                                     : static_cast<DWORD>(largest_stdio_transfer);
+    const auto part = static_cast<DWORD>(transfer_part(count - done));
     const std::uint64_t at = offset + done;
     OVERLAPPED where{};
     where.Offset = static_cast<DWORD>(at);

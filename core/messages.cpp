@@ -44,7 +44,7 @@ static_assert(table_in_id_order(), "message_texts must follow the order of messa
 // Collects a message so that it reaches the stream in one write where it
 // fits, and in as few as possible where a long name does not.
 struct message_buffer {
-  char bytes[1024];
+  char bytes[message_piece_bytes];
   std::size_t used = 0;
 };
 

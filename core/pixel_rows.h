@@ -1,6 +1,6 @@
 // Where the pixel rows and the palette of a loaded bitmap lie and how many
-// bytes of each row the unpacker reads. Rows are stored padded to a
-// multiple of 4 bytes.
+// bytes of each row the unpacker reads (the stride rule is in
+// bitmap_header.h).
 #pragma once
 
 #include <cstdint>

@@ -33,7 +33,8 @@ constexpr int file_too_small = 13;
 constexpr int load_no_memory = 14;
 constexpr int read_error = 15;
 
-// write_bitmap32 returns this instead of a run status.
+// The writers (write_bitmap32, write_output_file and the output_file steps)
+// return this instead of a run status.
 constexpr int write_failed = -1;
 
 }  // namespace status

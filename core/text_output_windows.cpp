@@ -10,8 +10,8 @@ namespace {
 
 // The console shows UTF-16 text as it is; each "\n" becomes "\r\n", as the
 // text stream would write it.
-// Messages come in pieces of at most this many bytes (see messages.cpp).
-constexpr std::size_t longest_piece = 1024;
+// Messages come in pieces of at most this many bytes.
+constexpr std::size_t longest_piece = message_piece_bytes;
 
 bool write_to_console(HANDLE console, const char* bytes, std::size_t count) {
   wchar_t text[longest_piece + 1];

@@ -15,8 +15,7 @@ bool write_all(std::FILE* file, const std::uint8_t* bytes, std::uint64_t count) 
   }
   const auto total = static_cast<std::size_t>(count);
   for (std::size_t done = 0; done < total;) {
-    const std::size_t left = total - done;
-    const std::size_t part = left < largest_stdio_transfer ? left : largest_stdio_transfer;
+    const std::size_t part = transfer_part(total - done);
     if (std::fwrite(bytes + done, part, 1, file) != 1) {
       return false;
     }
