@@ -16,12 +16,12 @@
 #include <string>
 #include <vector>
 
+#include "bitmap/unpack_bitmap_pixels.h"
+#include "bitmap/write_bitmap32.h"
 #include "convert/channel_planes.h"
 #include "convert/convert_to_hsv.h"
 #include "convert/convert_to_yuv.h"
 #include "convert/pixel_kernels.h"
-#include "core/unpack_bitmap_pixels.h"
-#include "core/write_bitmap32.h"
 
 namespace {
 

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "bitmap/bitmap_header.h"
 #include "convert/convert_to_hsv.h"
 #include "convert/convert_to_yuv.h"
-#include "core/bitmap_header.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "core/memory_word.h"
+#include "system/memory_word.h"
 
 const channel_plane yuv_planes[channel_plane_count] = {
     {2, "bmp_yuv_v.bmp"}, {0, "bmp_yuv_u.bmp"}, {1, "bmp_yuv_y.bmp"}};

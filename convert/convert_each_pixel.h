@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "bitmap/row_tables.h"
 #include "convert/pixel_kernels.h"
-#include "core/row_tables.h"
-#include "core/status.h"
+#include "system/status.h"
 
 // Runs a kernel over every row of two working images of width x rows,
 // row by row through row tables. Returns 1 without touching the

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "core/memory_word.h"
+#include "system/memory_word.h"
 
 // Where byte k of a pixel in memory sits in its word: the low bits first
 // on a little-endian machine, the high bits first on a big-endian one.

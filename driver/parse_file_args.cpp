@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "core/messages.h"
-#include "core/status.h"
+#include "system/messages.h"
+#include "system/status.h"
 
 int parse_file_args(int argc, const char* const* argv, const char* default_name, file_args* names) {
   const char* found[2] = {nullptr, nullptr};

@@ -2,9 +2,9 @@
 
 #include <cstdlib>
 
-#include "core/messages.h"
-#include "core/status.h"
 #include "driver/program_entry.h"
+#include "system/messages.h"
+#include "system/status.h"
 
 namespace {
 

@@ -2,17 +2,17 @@
 
 #include <cstdlib>
 
-#include "core/bitmap_input.h"
-#include "core/check_bitmap_header.h"
-#include "core/messages.h"
-#include "core/pixel_rows.h"
-#include "core/row_tables.h"
-#include "core/status.h"
-#include "core/unpack_bitmap_pixels.h"
-#include "core/write_bitmap32.h"
-#include "core/write_output_file.h"
+#include "bitmap/bitmap_input.h"
+#include "bitmap/check_bitmap_header.h"
+#include "bitmap/pixel_rows.h"
+#include "bitmap/row_tables.h"
+#include "bitmap/unpack_bitmap_pixels.h"
+#include "bitmap/write_bitmap32.h"
 #include "driver/band_hook.h"
 #include "driver/parse_file_args.h"
+#include "system/messages.h"
+#include "system/status.h"
+#include "system/write_output_file.h"
 
 namespace {
 

@@ -7,15 +7,15 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "bitmap/bitmap_header.h"
+#include "bitmap/check_bitmap_header.h"
+#include "bitmap/pixel_rows.h"
+#include "bitmap/row_tables.h"
+#include "bitmap/unpack_bitmap_pixels.h"
+#include "bitmap/write_bitmap32.h"
 #include "convert/channel_planes.h"
 #include "convert/convert_to_hsv.h"
 #include "convert/convert_to_yuv.h"
-#include "core/bitmap_header.h"
-#include "core/check_bitmap_header.h"
-#include "core/pixel_rows.h"
-#include "core/row_tables.h"
-#include "core/unpack_bitmap_pixels.h"
-#include "core/write_bitmap32.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {

@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "bitmap/bitmap_header.h"
 #include "convert/channel_planes.h"
 #include "convert/convert_to_hsv.h"
 #include "convert/convert_to_yuv.h"
-#include "core/bitmap_header.h"
 #include "driver/run_converter.h"
 #include "fuzz/fuzz_support.h"
 

@@ -1,4 +1,4 @@
-#include "core/alloc_large_block.h"
+#include "system/alloc_large_block.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "core/bitmap_header.h"
+#include "bitmap/bitmap_header.h"
 
 #include <vector>
 

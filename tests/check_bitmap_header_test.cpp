@@ -1,4 +1,4 @@
-#include "core/check_bitmap_header.h"
+#include "bitmap/check_bitmap_header.h"
 
 #include <functional>
 #include <string>

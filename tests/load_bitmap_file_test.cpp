@@ -1,4 +1,4 @@
-#include "core/bitmap_input.h"
+#include "bitmap/bitmap_input.h"
 
 #include <cstdlib>
 #include <string>

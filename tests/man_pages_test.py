@@ -3,8 +3,8 @@
     man_pages_test.py SOURCE_ROOT [unittest options]
 
 Every message the programs print and every exit status they use is read
-from the sources themselves (the message table in core/messages.cpp, the
-only source that writes to stderr, and the constants of core/status.h) and looked for in the
+from the sources themselves (the message table in system/messages.cpp, the
+only source that writes to stderr, and the constants of system/status.h) and looked for in the
 DIAGNOSTICS and EXIT STATUS sections of the manual page and in the README's
 tables; entries there that the code no longer has fail too. The pages must
 also render without a warning.
@@ -19,11 +19,11 @@ import tempfile
 import unittest
 
 SOURCE_ROOT = ""
-SOURCE_DIRS = ("core", "driver", "convert", "programs")
+SOURCE_DIRS = ("bitmap", "system", "driver", "convert", "programs")
 
 STRING_LITERALS = r'((?:"(?:[^"\\]|\\.)*"\s*)+)'
 MESSAGE_ENTRY = re.compile(r"\{\s*message_id::\w+\s*,\s*" + STRING_LITERALS + r"\}")
-MESSAGES_SOURCE = os.path.join("core", "messages.cpp")
+MESSAGES_SOURCE = os.path.join("system", "messages.cpp")
 CONVERSION = re.compile(r"%[sdu]")
 STATUS_CONSTANT = re.compile(r"constexpr\s+int\s+(\w+)\s*=\s*(-?\d+)\s*;")
 
@@ -61,7 +61,7 @@ def read(path):
 
 def program_messages(root):
     """(messages, problems): every text of the message table in
-    core/messages.cpp, and a note for each other source that names stderr,
+    system/messages.cpp, and a note for each other source that names stderr,
     since every message must go through that table."""
     table = without_comments(read(os.path.join(root, MESSAGES_SOURCE)))
     messages = {decode_literals(m.group(1)) for m in MESSAGE_ENTRY.finditer(table)}
@@ -75,8 +75,8 @@ def program_messages(root):
 
 def program_statuses(root):
     """Every exit status the programs can end with: the non-negative
-    constants of core/status.h (the writer's -1 never reaches the exit)."""
-    text = read(os.path.join(root, "core", "status.h"))
+    constants of system/status.h (the writer's -1 never reaches the exit)."""
+    text = read(os.path.join(root, "system", "status.h"))
     return {int(value) for _, value in STATUS_CONSTANT.findall(text) if int(value) >= 0}
 
 
@@ -218,16 +218,16 @@ class DocumentsMatchCodeTest(unittest.TestCase):
             with open(table, "w") as f:
                 f.write(text[:end] + '    {message_id::too_colourful, "\'%s\' "\n'
                         '                                "too colourful.\\n"},\n' + text[end:])
-            with open(os.path.join(tmp, "core", "extra.cpp"), "w") as f:
+            with open(os.path.join(tmp, "bitmap", "extra.cpp"), "w") as f:
                 f.write('void f(const char* p) { std::fputs(p, stderr); }\n')
-            with open(os.path.join(tmp, "core", "status.h"), "a") as f:
+            with open(os.path.join(tmp, "system", "status.h"), "a") as f:
                 f.write("constexpr int too_colourful = 16;\n")
             problems = check_documents(tmp)
             self.assertIn("manual page lacks message \"'%s' too colourful.\\n\"", problems)
             self.assertIn("README lacks message \"'%s' too colourful.\\n\"", problems)
             self.assertIn("manual page lacks status 16", problems)
             self.assertIn("README lacks status 16", problems)
-            self.assertIn("core/extra.cpp: writes to stderr outside core/messages.cpp", problems)
+            self.assertIn("bitmap/extra.cpp: writes to stderr outside system/messages.cpp", problems)
 
 
 class PagesRenderTest(unittest.TestCase):

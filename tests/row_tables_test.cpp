@@ -1,4 +1,4 @@
-#include "core/row_tables.h"
+#include "bitmap/row_tables.h"
 
 #include <cstdint>
 #include <cstdlib>

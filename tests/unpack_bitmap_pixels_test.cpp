@@ -1,4 +1,4 @@
-#include "core/unpack_bitmap_pixels.h"
+#include "bitmap/unpack_bitmap_pixels.h"
 
 #include <vector>
 

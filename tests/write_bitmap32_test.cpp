@@ -1,4 +1,4 @@
-#include "core/write_bitmap32.h"
+#include "bitmap/write_bitmap32.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>

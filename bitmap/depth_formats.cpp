@@ -1,4 +1,4 @@
-#include "core/depth_formats.h"
+#include "bitmap/depth_formats.h"
 
 namespace {
 

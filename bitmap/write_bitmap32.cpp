@@ -1,9 +1,9 @@
-#include "core/write_bitmap32.h"
+#include "bitmap/write_bitmap32.h"
 
-#include "core/bitmap_header.h"
-#include "core/messages.h"
-#include "core/row_tables.h"
-#include "core/status.h"
+#include "bitmap/bitmap_header.h"
+#include "bitmap/row_tables.h"
+#include "system/messages.h"
+#include "system/status.h"
 
 namespace {
 

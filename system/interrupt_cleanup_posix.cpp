@@ -3,8 +3,8 @@
 
 #include <csignal>
 
-#include "core/file_system.h"
-#include "core/interrupt_cleanup.h"
+#include "system/file_system.h"
+#include "system/interrupt_cleanup.h"
 
 namespace {
 

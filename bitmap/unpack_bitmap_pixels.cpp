@@ -1,7 +1,7 @@
-#include "core/unpack_bitmap_pixels.h"
+#include "bitmap/unpack_bitmap_pixels.h"
 
-#include "core/bitmap_header.h"
-#include "core/status.h"
+#include "bitmap/bitmap_header.h"
+#include "system/status.h"
 
 void unpack_band(const bitmap_layout& layout, const palette_view& palette,
                  const std::uint8_t* stored, std::uint64_t count, std::uint8_t* band) {

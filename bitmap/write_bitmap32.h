@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "core/write_output_file.h"
+#include "system/write_output_file.h"
 
 // Writes a contiguous working image of width x height pixels (4 bytes each,
 // row 0 first, no padding) as an uncompressed 32-bit bitmap at path,

@@ -1,7 +1,7 @@
 #include <windows.h>
 
-#include "core/file_system.h"
-#include "core/interrupt_cleanup.h"
+#include "system/file_system.h"
+#include "system/interrupt_cleanup.h"
 
 namespace {
 

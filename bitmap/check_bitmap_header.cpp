@@ -1,9 +1,9 @@
-#include "core/check_bitmap_header.h"
+#include "bitmap/check_bitmap_header.h"
 
-#include "core/bitmap_header.h"
-#include "core/messages.h"
-#include "core/pixel_rows.h"
-#include "core/status.h"
+#include "bitmap/bitmap_header.h"
+#include "bitmap/pixel_rows.h"
+#include "system/messages.h"
+#include "system/status.h"
 
 namespace {
 

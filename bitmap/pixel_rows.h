@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "core/bitmap_header.h"
-#include "core/depth_formats.h"
+#include "bitmap/bitmap_header.h"
+#include "bitmap/depth_formats.h"
 
 // True for the depths the unpacker handles: those of the depth table.
 bool is_supported_depth(std::uint16_t bit_count);

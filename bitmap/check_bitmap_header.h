@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "core/bitmap_header.h"
+#include "bitmap/bitmap_header.h"
 
 // Decides from the header and the block size whether the converters can
 // work on a loaded bitmap. Changes nothing. Returns 0 when accepted, or the

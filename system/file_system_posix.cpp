@@ -13,7 +13,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "core/file_system.h"
+#include "system/file_system.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "core/bitmap_header.h"
-#include "core/file_system.h"
+#include "bitmap/bitmap_header.h"
+#include "system/file_system.h"
 
 struct bitmap_input {
   const char* path = nullptr;

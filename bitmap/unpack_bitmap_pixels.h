@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "core/pixel_rows.h"
-#include "core/unpack_rows.h"
+#include "bitmap/pixel_rows.h"
+#include "bitmap/unpack_rows.h"
 
 // Fills the working image (width x rows pixels of blue, green, red and a
 // fourth byte, bottom row first, rows of exactly width * 4 bytes) from the

@@ -1,8 +1,8 @@
-#include "core/unpack_rows.h"
+#include "bitmap/unpack_rows.h"
 
 #include <cstring>
 
-#include "core/memory_word.h"
+#include "system/memory_word.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "core/row_tables.h"
+#include "bitmap/row_tables.h"
 
 #include <cstdlib>
 
-#include "core/alloc_large_block.h"
+#include "system/alloc_large_block.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
-#include "core/messages.h"
+#include "system/messages.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "core/text_output.h"
+#include "system/text_output.h"
 
 namespace {
 

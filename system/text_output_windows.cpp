@@ -1,10 +1,10 @@
-#include "core/text_output.h"
+#include "system/text_output.h"
 
 #include <windows.h>
 
 #include <io.h>
 
-#include "core/wide_names_windows.h"
+#include "system/wide_names_windows.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "core/unpack_rows.h"
+#include "bitmap/unpack_rows.h"
 
 enum class palette_use {
   none,         // the pixels hold their colours

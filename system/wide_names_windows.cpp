@@ -1,4 +1,4 @@
-#include "core/wide_names_windows.h"
+#include "system/wide_names_windows.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "core/pixel_rows.h"
+#include "bitmap/pixel_rows.h"
 
 namespace {
 

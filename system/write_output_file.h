@@ -7,8 +7,8 @@
 
 #include <cstdint>
 
-#include "core/file_system.h"
-#include "core/messages.h"
+#include "system/file_system.h"
+#include "system/messages.h"
 
 // Where an output name came from, which decides what may stand at it.
 enum class output_name_kind {

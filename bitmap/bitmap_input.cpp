@@ -1,13 +1,13 @@
-#include "core/bitmap_input.h"
+#include "bitmap/bitmap_input.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "core/alloc_large_block.h"
-#include "core/messages.h"
-#include "core/pixel_rows.h"
-#include "core/status.h"
+#include "bitmap/pixel_rows.h"
+#include "system/alloc_large_block.h"
+#include "system/messages.h"
+#include "system/status.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "core/file_system.h"
+#include "system/file_system.h"
 
 // windows.h first: bcrypt.h needs its types.
 #include <windows.h>
@@ -13,7 +13,7 @@
 #include <cwchar>
 #include <string>
 
-#include "core/wide_names_windows.h"
+#include "system/wide_names_windows.h"
 
 namespace {
 
