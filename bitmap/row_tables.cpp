@@ -2,11 +2,11 @@
 
 #include <cstdlib>
 
+#include "bitmap/image_bytes.h"
 #include "system/alloc_large_block.h"
 
 namespace {
 
-constexpr std::uint64_t max_block_bytes = SIZE_MAX / 2;
 constexpr std::uint64_t max_table_rows = max_block_bytes / sizeof(std::uint8_t*);
 
 void fill_row_table(std::uint8_t** table, std::uint8_t* pixels, std::uint64_t row_bytes,
@@ -17,28 +17,6 @@ void fill_row_table(std::uint8_t** table, std::uint8_t* pixels, std::uint64_t ro
 }
 
 }  // namespace
-
-bool compute_image_bytes(std::int64_t width, std::int64_t rows, std::int64_t element_size,
-                         std::uint64_t* bytes) {
-  *bytes = 0;
-  if (width == 0 || rows == 0 || element_size == 0) {
-    return true;  // an empty image, whatever the sign of the other counts
-  }
-  if (width < 0 || rows < 0 || element_size < 0) {
-    return false;
-  }
-  const auto w = static_cast<std::uint64_t>(width);
-  const auto r = static_cast<std::uint64_t>(rows);
-  const auto e = static_cast<std::uint64_t>(element_size);
-  if (e != 0 && w > max_block_bytes / e) {
-    return false;
-  }
-  if (r != 0 && w * e > max_block_bytes / r) {
-    return false;
-  }
-  *bytes = w * e * r;
-  return true;
-}
 
 std::uint8_t** make_row_table(std::uint8_t* block, std::int64_t width, std::int64_t element_size,
                               std::int64_t rows) {

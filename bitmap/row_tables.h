@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "bitmap/image_bytes.h"
+
 // A row table over an existing block, as its own std::malloc allocation
 // that the caller frees; the block stays the caller's. Null when block is
 // null, any count is 0 or less, or memory runs out.
@@ -15,9 +17,3 @@ std::uint8_t** make_row_table(std::uint8_t* block, std::int64_t width, std::int6
 // Released with a single std::free of the returned pointer. Null when any
 // count is 0 or less or memory runs out.
 std::uint8_t** alloc_image2d(std::int64_t element_size, std::int64_t width, std::int64_t rows);
-
-// width * rows * element_size in *bytes. A zero count gives 0 whatever the
-// others are; otherwise false when the product is negative or too large for
-// any block of memory.
-bool compute_image_bytes(std::int64_t width, std::int64_t rows, std::int64_t element_size,
-                         std::uint64_t* bytes);

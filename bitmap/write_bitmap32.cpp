@@ -1,7 +1,7 @@
 #include "bitmap/write_bitmap32.h"
 
 #include "bitmap/bitmap_header.h"
-#include "bitmap/row_tables.h"
+#include "bitmap/image_bytes.h"
 #include "system/messages.h"
 #include "system/status.h"
 

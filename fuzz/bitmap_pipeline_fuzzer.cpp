@@ -9,8 +9,8 @@
 
 #include "bitmap/bitmap_header.h"
 #include "bitmap/check_bitmap_header.h"
+#include "bitmap/image_bytes.h"
 #include "bitmap/pixel_rows.h"
-#include "bitmap/row_tables.h"
 #include "bitmap/unpack_bitmap_pixels.h"
 #include "bitmap/write_bitmap32.h"
 #include "convert/channel_planes.h"

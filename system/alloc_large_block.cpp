@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#ifdef __linux__
+#if CONVERTERS_HAVE_MADVISE
 #include <sys/mman.h>
 #endif
 
@@ -12,7 +12,7 @@ namespace {
 
 constexpr std::size_t huge_page_bytes = std::size_t{2} << 20;
 
-#ifdef __linux__
+#if CONVERTERS_HAVE_MADVISE
 // A block aligned to a huge page. Only whole huge pages are advised, since
 // a huge page over the tail would hold memory the block never uses; a tail
 // of half a huge page or more is rounded up to a whole one, which wastes
@@ -45,7 +45,7 @@ std::uint8_t* alloc_huge_aligned(std::size_t bytes, bool zeroed) {
 }  // namespace
 
 std::uint8_t* alloc_large_block(std::size_t bytes, bool zeroed) {
-#ifdef __linux__
+#if CONVERTERS_HAVE_MADVISE
   if (bytes >= 2 * huge_page_bytes) {
     return alloc_huge_aligned(bytes, zeroed);
   }
