@@ -21,10 +21,9 @@ struct bitmap_input {
 };
 
 // Opens path and, for a stream, reads it into memory. On any failure the
-// input holds nothing, and the message is printed here:
-//   11 "'%s' open error."      12 "'%s' stat error."
-//   13 "'%s' file size erro. too small(%d Byte)"  (54 bytes or fewer)
-//   14 "Couldn't allocate memory."                15 "'%s' read error."
+// input holds nothing, the message of the same name is printed here, and
+// the status is status::open_error, stat_error, file_too_small (54 bytes or
+// fewer), load_no_memory or read_error.
 int open_bitmap_input(const char* path, bitmap_input* input);
 
 // The count bytes at offset: read into buffer (count bytes long), or where
@@ -35,7 +34,8 @@ bool read_input_bytes(const bitmap_input& input, std::uint64_t offset, std::uint
 
 // Reads the whole of an open file into memory and closes it, for a run
 // that must have it all before it writes (the file itself is being written
-// over). Returns 0, or 14 or 15 after printing the message.
+// over). Returns 0, or status::load_no_memory or read_error after printing
+// its message.
 int hold_input_in_memory(bitmap_input* input);
 
 // Closes the file and frees what the input holds.

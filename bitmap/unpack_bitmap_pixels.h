@@ -8,9 +8,10 @@
 // Fills the working image (width x rows pixels of blue, green, red and a
 // fourth byte, bottom row first, rows of exactly width * 4 bytes) from the
 // pixel rows of a loaded bitmap that passed check_bitmap_header. Returns 0
-// for depths 1, 8, 24 and 32 (nothing to do when width <= 0 or rows == 0),
-// 1 for any other depth, and 4 if the rows do not lie inside the block; on
-// a refusal the image is untouched.
+// for the depths of the depth table (nothing to do when width <= 0 or
+// rows == 0), status::unsupported_depth for any other, and
+// header_sizes_inconsistent if the rows do not lie inside the block; on a
+// refusal the image is untouched.
 int unpack_bitmap_pixels(const std::uint8_t* block, std::int64_t size, std::uint8_t* image);
 
 // Unpacks count working rows into band (rows of width * 4 bytes, the lowest

@@ -5,7 +5,7 @@
 // Converts every pixel of the source working image into hue, saturation
 // and value derived from its luma and colour differences: S in byte 0, V
 // (the luma) in byte 1, H in byte 2 of the destination. The fourth byte is
-// left as it was. Returns 0, or 1 when it cannot run (destination
-// untouched).
+// left as it was. Returns 0, or status::conversion_refused when it cannot
+// run (destination untouched).
 int convert_to_hsv(std::uint8_t* source, std::uint8_t* destination, std::int64_t width,
                    std::int64_t rows);

@@ -9,7 +9,7 @@ struct file_args {
 };
 
 // Scans arguments 1 onwards: the first two that do not start with '-' are
-// the input and output names. Returns 0, or 1 (usage) for any argument
+// the input and output names. Returns 0, or status::usage for any argument
 // starting with '-' or a third name.
 int parse_file_args(int argc, const char* const* argv, const char* default_name, file_args* names);
 

@@ -5,8 +5,8 @@
 #include "convert/channel_planes.h"
 
 // A program's conversion of one band of working pixels: reads the source,
-// writes the first three bytes of each destination pixel. Returns 0, or 1
-// when it cannot run (nothing converted).
+// writes the first three bytes of each destination pixel. Returns 0, or
+// status::conversion_refused when it cannot run (nothing converted).
 using conversion_function = int (*)(std::uint8_t* source, std::uint8_t* destination,
                                     std::int64_t width, std::int64_t rows);
 

@@ -32,10 +32,10 @@ struct output_file {
   message_id failure = message_id::write_error;  // what to say when failed
 };
 
-// Opens path for writing. Returns 0, or -1 when it cannot be opened (a
-// directory or a file the user may not write stands at the name, or no file
-// can be created there): report_output_failure then says "File '%s' cannot
-// create." and the name keeps what it held. Where the directory refuses new
+// Opens path for writing. Returns 0, or status::write_failed when it cannot
+// be opened (a directory or a file the user may not write stands at the
+// name, or no file can be created there): report_output_failure then prints
+// message_id::cannot_create, and the name keeps what it held. Where the directory refuses new
 // files but an existing regular file at path may be written, that file is
 // written in place, as the only way left.
 int open_output_file(const char* path, output_name_kind kind, output_file* out);
@@ -43,10 +43,11 @@ int open_output_file(const char* path, output_name_kind kind, output_file* out);
 // Appends count bytes; a failure is remembered for close_output_file.
 void write_output_bytes(output_file* out, const std::uint8_t* bytes, std::uint64_t count);
 
-// Completes the file and puts it in place. Returns 0, or -1 when it was not
-// opened or a write, flush, sync, close or rename failed: report_output_failure
-// then says "File '%s' write error." (or why it was not opened), and the
-// name keeps what it held.
+// Completes the file and puts it in place. Returns 0, or
+// status::write_failed when it was not opened or a write, flush, sync,
+// close or rename failed: report_output_failure then prints
+// message_id::write_error (or why it was not opened), and the name keeps
+// what it held.
 int close_output_file(output_file* out);
 
 // Gives up an open file: a temporary file is removed, one written directly
@@ -66,7 +67,7 @@ struct output_piece {
   std::uint64_t count;
 };
 
-// Opens, writes the pieces, closes and reports: 0 or -1, with the messages
-// above.
+// Opens, writes the pieces, closes and reports: 0 or status::write_failed,
+// with the messages above.
 int write_output_file(const char* path, const output_piece* pieces, int piece_count,
                       output_name_kind kind);
