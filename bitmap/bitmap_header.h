@@ -23,10 +23,11 @@
 
 #include <cstdint>
 
-constexpr int bitmap_header_bytes = 54;
 constexpr std::uint32_t file_header_bytes = 14;  // the information header follows
-constexpr std::uint16_t bitmap_magic = 0x4D42;   // "BM"
-constexpr std::uint32_t palette_offset = 54;
+constexpr std::uint32_t info_header_bytes = 40;
+constexpr std::uint32_t bitmap_header_bytes = file_header_bytes + info_header_bytes;
+constexpr std::uint16_t bitmap_magic = 0x4D42;                 // "BM"
+constexpr std::uint32_t palette_offset = bitmap_header_bytes;  // right after the header
 
 struct bitmap_header {
   std::uint16_t bf_type;

@@ -26,7 +26,7 @@ void make_bitmap32_header(std::int32_t width, std::int32_t height, std::uint8_t*
   h.bf_type = bitmap_magic;
   h.bf_size = sizes_fit ? static_cast<std::uint32_t>(pixel_bytes + bitmap_header_bytes) : 0;
   h.bf_off_bits = bitmap_header_bytes;
-  h.bi_size = 40;
+  h.bi_size = info_header_bytes;
   h.bi_width = width;
   h.bi_height = height;
   h.bi_planes = 1;
