@@ -60,6 +60,17 @@ int read_header(run_state* run, bitmap_header* header) {
   return status::ok;
 }
 
+// A band buffer of bytes bytes (at least one, so that "no pixels" and "no
+// memory" stay apart); null when there is no memory for it or the count is
+// beyond any block of memory, which a 32-bit size_t cannot count.
+std::uint8_t* take_band_buffer(std::uint64_t bytes, bool zeroed) {
+  if (bytes > max_block_bytes) {
+    return nullptr;
+  }
+  const std::size_t request = bytes > 0 ? static_cast<std::size_t>(bytes) : 1;
+  return static_cast<std::uint8_t*>(zeroed ? std::calloc(1, request) : std::malloc(request));
+}
+
 // As many rows as fill a band, and at least one; none for an empty image.
 std::uint64_t band_rows_for(std::int32_t width, std::uint64_t rows) {
   const std::uint64_t row_bytes = width > 0 ? static_cast<std::uint64_t>(width) * 4 : 1;
@@ -81,18 +92,17 @@ int allocate_bands(run_state* run) {
   run->band_rows = band_rows_for(layout.width, layout.rows);
   std::uint64_t working = 0;
   if (compute_image_bytes(layout.width, static_cast<std::int64_t>(run->band_rows), 4, &working)) {
-    run->destination = static_cast<std::uint8_t*>(std::calloc(1, working > 0 ? working : 1));
+    run->destination = take_band_buffer(working, true);
   }
   if (run->destination == nullptr) {
     print_message(message_id::no_memory_destination);
     return status::no_memory;
   }
   run->band_working_bytes = working;
-  // A stored row is at most 3 bytes longer than its working row, so the sum
-  // stays below SIZE_MAX.
+  // A stored row is at most 3 bytes longer than its working row, so the
+  // product and the sum stay far below 2^64.
   const std::uint64_t stored = run->band_rows * layout.stride;
-  run->source =
-      static_cast<std::uint8_t*>(std::malloc(working + stored > 0 ? working + stored : 1));
+  run->source = take_band_buffer(working + stored, false);
   if (run->source == nullptr) {
     print_message(message_id::no_memory_source);
     return status::no_memory;
@@ -144,8 +154,7 @@ void allocate_plane_band(run_state* run, const channel_plane* planes) {
   if (planes == nullptr) {
     return;
   }
-  const std::uint64_t bytes = run->band_working_bytes;
-  run->plane = static_cast<std::uint8_t*>(std::malloc(bytes > 0 ? bytes : 1));
+  run->plane = take_band_buffer(run->band_working_bytes, false);
   if (run->plane == nullptr) {
     print_message(message_id::no_memory_planes);
     run->planes_status = status::no_memory;

@@ -268,10 +268,11 @@ void fill_random_letters(char* letters) {
   if (getrandom(random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random)) {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
-    auto mix = static_cast<unsigned long>(now.tv_nsec) ^ static_cast<unsigned long>(getpid()) ^
-               (static_cast<unsigned long>(++counter) << 20);
+    std::uint64_t mix = static_cast<std::uint64_t>(now.tv_nsec) ^
+                        static_cast<std::uint64_t>(getpid()) ^
+                        (static_cast<std::uint64_t>(++counter) << 20);
     for (unsigned char& byte : random) {
-      mix = mix * 6364136223846793005ul + 1442695040888963407ul;
+      mix = mix * 6364136223846793005u + 1442695040888963407u;
       byte = static_cast<unsigned char>(mix >> 33);
     }
   }
