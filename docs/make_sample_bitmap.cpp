@@ -3,8 +3,8 @@
 // Hue runs from left to right. Top band: full saturation, brighter towards
 // the bottom; middle band: full brightness, paler towards the bottom;
 // bottom band: a grey ramp from black to white. The arithmetic is that of
-// Python's colorsys.hsv_to_rgb followed by round(), step for step, so the
-// pixels are the same wherever the picture is made.
+// Python's colorsys.hsv_to_rgb followed by round(), step for step, each step
+// rounded to double, so the pixels are the same wherever the picture is made.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -15,6 +15,16 @@ namespace {
 constexpr int sample_width = 256;
 constexpr int sample_height = 192;
 constexpr int header_bytes = 54;
+
+// Rounds a result to double. A processor that evaluates in wider registers
+// (the x87 unit's 80 bits) would otherwise carry the extra bits into the next
+// step: at x = 98, y = 5 a component that Python makes 25.499999999999996
+// came out 25.5 or above and rounded to 26. A store to memory rounds whatever
+// the compiler's options.
+double as_double(double value) {
+  volatile double stored = value;
+  return stored;
+}
 
 struct rgb {
   double red;
@@ -28,9 +38,10 @@ rgb hsv_to_rgb(double hue, double saturation, double value) {
   }
   const int sector = static_cast<int>(hue * 6.0);
   const double f = hue * 6.0 - sector;
-  const double p = value * (1.0 - saturation);
-  const double q = value * (1.0 - saturation * f);
-  const double t = value * (1.0 - saturation * (1.0 - f));
+  const double p = as_double(value * as_double(1.0 - saturation));
+  const double q = as_double(value * as_double(1.0 - as_double(saturation * f)));
+  const double t =
+      as_double(value * as_double(1.0 - as_double(saturation * as_double(1.0 - f))));
   switch (sector % 6) {
     case 0:
       return {value, t, p};
@@ -50,10 +61,10 @@ rgb hsv_to_rgb(double hue, double saturation, double value) {
 rgb sample_colour(int x, int y) {
   const double hue = static_cast<double>(x) / sample_width;
   if (y < 96) {
-    return hsv_to_rgb(hue, 1.0, 0.3 + 0.7 * y / 95);
+    return hsv_to_rgb(hue, 1.0, as_double(0.3 + as_double(as_double(0.7 * y) / 95)));
   }
   if (y < 152) {
-    return hsv_to_rgb(hue, 1.0 - 0.85 * (y - 96) / 55, 1.0);
+    return hsv_to_rgb(hue, as_double(1.0 - as_double(as_double(0.85 * (y - 96)) / 55)), 1.0);
   }
   const double grey = static_cast<double>(x) / (sample_width - 1);
   return {grey, grey, grey};
@@ -61,7 +72,7 @@ rgb sample_colour(int x, int y) {
 
 // Rounds half to even, as Python's round() does (the default rounding mode).
 std::uint8_t to_byte(double component) {
-  return static_cast<std::uint8_t>(std::nearbyint(component * 255));
+  return static_cast<std::uint8_t>(std::nearbyint(as_double(component * 255)));
 }
 
 void put_u32le(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t value) {
