@@ -13,10 +13,7 @@ struct name_info {
   bool exists = false;
   bool regular = false;  // a regular file
   bool directory = false;
-  bool link = false;           // a symbolic link (only when links are not followed)
-  bool stream = false;         // a character device, FIFO, socket or pipe
-  bool owned_by_user = false;  // belongs to the user running the program
-  unsigned permissions = 0;    // read, write and execute bits (none on Windows)
+  bool stream = false;  // a character device, FIFO, socket or pipe
   // The file's identity: device and inode, or on Windows the volume serial
   // number and the file index. Both 0 where the system gives none.
   std::uint64_t device = 0;

@@ -22,10 +22,7 @@ name_info describe(const struct stat& st) {
   info.exists = true;
   info.regular = S_ISREG(st.st_mode);
   info.directory = S_ISDIR(st.st_mode);
-  info.link = S_ISLNK(st.st_mode);
   info.stream = S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode);
-  info.owned_by_user = st.st_uid == geteuid();
-  info.permissions = static_cast<unsigned>(st.st_mode) & 0777u;
   info.device = static_cast<std::uint64_t>(st.st_dev);
   info.inode = static_cast<std::uint64_t>(st.st_ino);
   return info;

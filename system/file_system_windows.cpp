@@ -68,8 +68,8 @@ bool is_link_reparse_point(HANDLE handle) {
 }
 
 // What stands behind an open handle. links_opened says the handle was opened
-// on a link itself rather than on what it leads to. Windows has no
-// permission bits to keep, so no file counts as the user's own.
+// on a link itself rather than on what it leads to; a link is then neither
+// a directory nor a regular file.
 name_info describe_handle(HANDLE handle, bool links_opened) {
   const DWORD type = GetFileType(handle);
   if (type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE) {
@@ -82,10 +82,10 @@ name_info describe_handle(HANDLE handle, bool links_opened) {
   name_info info;
   info.exists = true;
   const DWORD attributes = details.dwFileAttributes;
-  info.link = links_opened && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
-              is_link_reparse_point(handle);
-  info.directory = !info.link && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  info.regular = !info.link && !info.directory;
+  const bool link = links_opened && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+                   is_link_reparse_point(handle);
+  info.directory = !link && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  info.regular = !link && !info.directory;
   info.device = details.dwVolumeSerialNumber;
   info.inode = std::uint64_t{details.nFileIndexHigh} << 32 | details.nFileIndexLow;
   return info;
