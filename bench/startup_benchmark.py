@@ -23,7 +23,12 @@ import statistics
 import subprocess
 import sys
 
-PROGRAMS = ["tesvar", "morvane", "tesvarex", "morvanex"]
+
+
+def built_programs(build):
+    """The programs as the top-level CMakeLists.txt lists them."""
+    with open(os.path.join(build, "converters_programs.txt")) as listing:
+        return listing.read().split(";")
 
 
 def batch_cpu(argv, cwd, runs):
@@ -44,9 +49,10 @@ def main():
     parser.add_argument("--pairs", type=int, default=9)
     parser.add_argument("--batch", type=int, default=200)
     parser.add_argument("--work", default="/dev/shm/converters-startup")
-    parser.add_argument("--programs", default=",".join(PROGRAMS))
+    parser.add_argument("--programs", help="comma-separated (default: every program)")
     args = parser.parse_args()
     build = os.path.abspath(args.build_dir)
+    programs = args.programs.split(",") if args.programs else built_programs(build)
     os.makedirs(args.work, exist_ok=True)
     image = os.path.join(args.work, "16x16-24.bmp")
     if not os.path.exists(image):
@@ -56,7 +62,7 @@ def main():
 
     print("| program   | CPU ms/run | floor  | ratio     |")
     print("|-----------|------------|--------|-----------|")
-    for program in args.programs.split(","):
+    for program in programs:
         subject = [os.path.join(build, "programs", program), image,
                    os.path.join(args.work, "out-" + program + ".bmp")]
         floor_argv = [floor] + (["--planes"] if program.endswith("ex") else []) + [

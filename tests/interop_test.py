@@ -2,7 +2,11 @@
 ImageMagick and GraphicsMagick write go in, also through pipes, and the
 files the programs write are read back by them.
 
-    interop_test.py BIN_DIR GROUP [--exe-suffix SUFFIX] [--emulator COMMAND]
+    interop_test.py BIN_DIR GROUP --programs PROGRAMS [--exe-suffix SUFFIX]
+                    [--emulator COMMAND]
+
+PROGRAMS are the programs' names separated by ";", as the top-level
+CMakeLists.txt lists them; each needs its entry in EXPECTED_OUTPUT below.
 
 SUFFIX is added to the program names (".exe" for Windows programs, which
 are then run by COMMAND, such as wine; their CRLF line ends on the
@@ -42,6 +46,7 @@ IDENTIFY = "/usr/bin/identify"
 GM = "/usr/bin/gm"
 
 BIN_DIR = ""
+PROGRAMS = []
 EXE_SUFFIX = ""
 EMULATOR = []
 WINDOWS_PROGRAMS = False
@@ -51,8 +56,9 @@ WIDTH, HEIGHT = 61, 37  # odd sizes, so 1-, 8- and 24-bit rows need padding
 yuv = ref.CachedConversion(ref.yuv_bytes)
 hsv = ref.CachedConversion(ref.hsv_bytes)
 
-# Result byte shown by each plane file, in writing order.
-PLANES = {
+# What each program writes: its conversion, and the result byte shown by
+# each plane file, in writing order.
+EXPECTED_OUTPUT = {
     "tesvar": (yuv, []),
     "morvane": (hsv, []),
     "tesvarex": (yuv, [("bmp_yuv_v.bmp", 2), ("bmp_yuv_u.bmp", 0), ("bmp_yuv_y.bmp", 1)]),
@@ -295,7 +301,7 @@ class OutputsReadBack:
 
     def expected_files(self, program):
         """(file name, expected red, green, blue of every pixel, top row first)."""
-        convert, planes = PLANES[program]
+        convert, planes = EXPECTED_OUTPUT[program]
         results = [convert(rgb) for rgb in self.input_rgb]
         files = [(name, [(r[byte],) * 3 for r in results]) for name, byte in planes]
         # A reader's red is byte 2, its green byte 1 and its blue byte 0.
@@ -307,7 +313,7 @@ class OutputsReadBack:
         raise NotImplementedError
 
     def test_every_output_reads_back(self):
-        for program in PLANES:
+        for program in PROGRAMS:
             work = os.path.join(self.dir, program)
             os.mkdir(work)
             run = run_program(program, [self.input, "result.bmp"], work)
@@ -376,7 +382,7 @@ class RefusedFilesTest(unittest.TestCase):
                         picture.convert("RGB").save(os.path.join(self.dir, "in.bmp"), "DIB")
                 else:
                     subprocess.run(writer, cwd=self.dir, check=True, capture_output=True)
-                for program in PLANES:
+                for program in PROGRAMS:
                     run = run_program(program, ["in.bmp", "out.bmp"], self.dir)
                     self.assertEqual((run.returncode, run.stderr), (status, message), program)
                     self.assertEqual(sorted(os.listdir(self.dir)), ["in.bmp", "source.png"])
@@ -492,7 +498,7 @@ class PipedInputTest(unittest.TestCase):
         self.tmp.cleanup()
 
     def test_pipe_converts_as_the_file(self):
-        for program in PLANES:
+        for program in PROGRAMS:
             with self.subTest(program=program):
                 assert_converts_as(self, program, "/dev/stdin", self.data, self.input, self.dir)
 
@@ -568,14 +574,19 @@ GROUPS = {
 
 
 def main():
-    global BIN_DIR, EXE_SUFFIX, EMULATOR, WINDOWS_PROGRAMS
+    global BIN_DIR, PROGRAMS, EXE_SUFFIX, EMULATOR, WINDOWS_PROGRAMS
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("bin_dir")
     parser.add_argument("group", choices=sorted(GROUPS))
+    parser.add_argument("--programs", required=True)
     parser.add_argument("--exe-suffix", default="")
     parser.add_argument("--emulator", default="")
     args = parser.parse_args()
     BIN_DIR = os.path.abspath(args.bin_dir)
+    PROGRAMS = args.programs.split(";")
+    unknown = [p for p in PROGRAMS if p not in EXPECTED_OUTPUT]
+    if unknown:
+        sys.exit(f"no expected output for {', '.join(unknown)}: add it to EXPECTED_OUTPUT")
     EXE_SUFFIX = args.exe_suffix
     EMULATOR = shlex.split(args.emulator)
     WINDOWS_PROGRAMS = EXE_SUFFIX.lower() == ".exe"

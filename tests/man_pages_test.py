@@ -1,6 +1,10 @@
 """Keeps the manual pages and the README in step with the programs.
 
-    man_pages_test.py SOURCE_ROOT [unittest options]
+    man_pages_test.py SOURCE_ROOT PROGRAMS [unittest options]
+
+PROGRAMS are the programs' names separated by ";", as the top-level
+CMakeLists.txt lists them, the first the one whose page the others' pages
+lead to.
 
 Every message the programs print and every exit status they use is read
 from the sources themselves (the message table in system/messages.cpp, the
@@ -19,6 +23,7 @@ import tempfile
 import unittest
 
 SOURCE_ROOT = ""
+PROGRAMS = []
 SOURCE_DIRS = ("bitmap", "system", "driver", "convert", "programs")
 
 STRING_LITERALS = r'((?:"(?:[^"\\]|\\.)*"\s*)+)'
@@ -78,11 +83,6 @@ def program_statuses(root):
     constants of system/status.h (the writer's -1 never reaches the exit)."""
     text = read(os.path.join(root, "system", "status.h"))
     return {int(value) for _, value in STATUS_CONSTANT.findall(text) if int(value) >= 0}
-
-
-def program_names(root):
-    return sorted(os.path.splitext(n)[0] for n in os.listdir(os.path.join(root, "programs"))
-                  if n.endswith(".cpp"))
 
 
 def message_pattern(message):
@@ -170,7 +170,7 @@ def check_documents(root):
     if not messages or not statuses:
         problems.append("found no messages or no statuses in the sources")
 
-    page = man_sections(read(os.path.join(root, "man", "man1", "tesvar.1")))
+    page = man_sections(read(os.path.join(root, "man", "man1", PROGRAMS[0] + ".1")))
     missing, stale = unmatched(messages, man_tags(page.get("DIAGNOSTICS", [])))
     problems += [f"manual page lacks message {m!r}" for m in missing]
     problems += [f"manual page shows message {t!r} that the programs lack" for t in stale]
@@ -197,7 +197,7 @@ class DocumentsMatchCodeTest(unittest.TestCase):
         self.assertEqual(check_documents(SOURCE_ROOT), [])
 
     def test_every_program_has_a_page_naming_it(self):
-        for name in program_names(SOURCE_ROOT):
+        for name in PROGRAMS:
             with self.subTest(program=name):
                 page = os.path.join(SOURCE_ROOT, "man", "man1", name + ".1")
                 name_section = man_sections(read(page)).get("NAME", [])
@@ -258,11 +258,12 @@ class PagesRenderTest(unittest.TestCase):
 
 
 def main():
-    global SOURCE_ROOT
-    if len(sys.argv) < 2:
-        sys.exit(f"usage: {sys.argv[0]} SOURCE_ROOT [unittest options]")
+    global SOURCE_ROOT, PROGRAMS
+    if len(sys.argv) < 3:
+        sys.exit(f"usage: {sys.argv[0]} SOURCE_ROOT PROGRAMS [unittest options]")
     SOURCE_ROOT = os.path.abspath(sys.argv[1])
-    unittest.main(argv=[sys.argv[0]] + sys.argv[2:], verbosity=2)
+    PROGRAMS = sys.argv[2].split(";")
+    unittest.main(argv=[sys.argv[0]] + sys.argv[3:], verbosity=2)
 
 
 if __name__ == "__main__":
