@@ -201,7 +201,7 @@ bool must_hold_input(const run_state& run) {
   for (int i = 0; i < run.output_count; ++i) {
     const output_file& out = run.outputs[i];
     if (writes_directly_over(out, run.input.identity) ||
-        (!open_files_can_be_replaced && out.file != nullptr &&
+        (!open_files_can_be_replaced() && out.file != nullptr &&
          name_leads_to(out.path, run.input.identity))) {
       return true;
     }

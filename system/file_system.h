@@ -29,11 +29,7 @@ inline bool is_same_file(const name_info& a, const name_info& b) {
 // Whether a file may be renamed over while the run still has it open for
 // reading: POSIX systems allow it; Windows refuses, so an input that its own
 // output replaces is read whole and closed first.
-#ifdef _WIN32
-constexpr bool open_files_can_be_replaced = false;
-#else
-constexpr bool open_files_can_be_replaced = true;
-#endif
+bool open_files_can_be_replaced();
 
 // The most bytes one fread or fwrite call is given. Windows' C library hands
 // a count on to the system as a 32-bit number, so a larger transfer is made

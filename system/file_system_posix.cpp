@@ -353,6 +353,8 @@ name_info inspect_open_file(std::FILE* file) {
   return fstat(fileno(file), &st) == 0 ? describe(st) : name_info{};
 }
 
+bool open_files_can_be_replaced() { return true; }
+
 std::size_t directory_part_length(const char* path) {
   const char* slash = std::strrchr(path, '/');
   return slash == nullptr ? 0 : static_cast<std::size_t>(slash - path) + 1;

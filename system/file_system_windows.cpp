@@ -281,6 +281,8 @@ name_info inspect_open_file(std::FILE* file) {
   return handle == INVALID_HANDLE_VALUE ? name_info{} : describe_handle(handle, false);
 }
 
+bool open_files_can_be_replaced() { return false; }
+
 std::size_t directory_part_length(const char* path) {
   std::size_t length = 0;
   for (std::size_t i = 0; path[i] != '\0'; ++i) {
