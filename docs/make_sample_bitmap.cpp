@@ -40,8 +40,7 @@ rgb hsv_to_rgb(double hue, double saturation, double value) {
   const double f = hue * 6.0 - sector;
   const double p = as_double(value * as_double(1.0 - saturation));
   const double q = as_double(value * as_double(1.0 - as_double(saturation * f)));
-  const double t =
-      as_double(value * as_double(1.0 - as_double(saturation * as_double(1.0 - f))));
+  const double t = as_double(value * as_double(1.0 - as_double(saturation * as_double(1.0 - f))));
   switch (sector % 6) {
     case 0:
       return {value, t, p};
