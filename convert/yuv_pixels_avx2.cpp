@@ -1,27 +1,21 @@
-#include <immintrin.h>
-
-#include "convert/avx2_helpers.h"
+// The luma and colour-difference kernel in whole numbers, eight pixels at a
+// time (see yuv_pixels.h for why thousandths give the exact bytes).
 #include "convert/colour_constants.h"
+#include "convert/pixel_vector_steps.h"
+#include "convert/vector_256.h"
 #include "convert/yuv_pixels.h"
 
 void yuv_pixels_avx2(const std::uint8_t* in, std::uint8_t* out, std::int64_t count) {
-  const __m256i top = _mm256_set1_epi32(255);
+  using V = vector_256;
+  constexpr int group_bytes = 4 * V::lanes;
+  const V::ints top = V::splat_ints(255);
   std::int64_t i = 0;
-  for (; i + 8 <= count; i += 8, in += 32, out += 32) {
-    const __m256i pixels = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
-    const __m256i br = blue_red(pixels);
-    const __m256i ga = green_fourth(pixels);
-    const __m256i y = weighted_sum(br, ga, colour::y_blue_k, colour::y_green_k, colour::y_red_k);
-    const __m256i cb =
-        weighted_sum(br, ga, colour::cb_blue_k, colour::cb_green_k, colour::cb_red_k);
-    const __m256i cr =
-        weighted_sum(br, ga, colour::cr_blue_k, colour::cr_green_k, colour::cr_red_k);
-    const __m256i y_byte = thousandths(_mm256_add_epi32(y, _mm256_set1_epi32(colour::half_k)));
-    const __m256i u = _mm256_min_epi32(
-        thousandths(_mm256_add_epi32(cb, _mm256_set1_epi32(colour::offset_and_half_k))), top);
-    const __m256i v = _mm256_min_epi32(
-        thousandths(_mm256_add_epi32(cr, _mm256_set1_epi32(colour::offset_and_half_k))), top);
-    store_components(out, u, y_byte, v);
+  for (; i + V::lanes <= count; i += V::lanes, in += group_bytes, out += group_bytes) {
+    const colour_sums<V> sums = colour_sums_of<V>(V::load_pixels(in));
+    const V::ints y = thousandths_plus<V>(sums.y, colour::half_k);
+    const V::ints u = V::min_ints(thousandths_plus<V>(sums.cb, colour::offset_and_half_k), top);
+    const V::ints v = V::min_ints(thousandths_plus<V>(sums.cr, colour::offset_and_half_k), top);
+    store_components<V>(out, u, y, v);
   }
   yuv_pixels_scalar(in, out, count - i);
 }
