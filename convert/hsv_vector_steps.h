@@ -1,5 +1,5 @@
 // Hue and saturation in single precision, a vector group of pixels at a
-// time, written once over the vector width V (such as vector_256).
+// time, written once over the vector width V (vector_256 or vector_512).
 // The estimates are rounded to bytes directly unless one lies within
 // hsv_rounding_margin of a rounding boundary k + 0.5; such pixels, and
 // only those, are redone one by one with hsv_pixel_exact. Grey pixels,

@@ -1,5 +1,5 @@
 // The steps every vector kernel takes on whole pixels, written once over
-// the vector width V (such as vector_256): the channels set apart,
+// the vector width V (vector_256 or vector_512): the channels set apart,
 // Y, Cb and Cr as whole-number sums in thousandths, a sum divided by 1000,
 // and the three component bytes stored back. Everything here has internal
 // linkage.
