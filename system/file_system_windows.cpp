@@ -83,7 +83,7 @@ name_info describe_handle(HANDLE handle, bool links_opened) {
   info.exists = true;
   const DWORD attributes = details.dwFileAttributes;
   const bool link = links_opened && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
-                   is_link_reparse_point(handle);
+                    is_link_reparse_point(handle);
   info.directory = !link && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   info.regular = !link && !info.directory;
   info.device = details.dwVolumeSerialNumber;
