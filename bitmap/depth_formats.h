@@ -1,5 +1,5 @@
 // The pixel depths the programs read, in one table that every part of the
-// core asks: whether a depth is supported, how long its stored rows are,
+// bitmap format asks: whether a depth is supported, how long its stored rows are,
 // whether they lie inside the file, how they are unpacked and which palette
 // they use. A new depth needs its row here and a row unpacker
 // (unpack_rows.h); the stride rule is in bitmap_header.h.
