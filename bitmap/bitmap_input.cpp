@@ -97,7 +97,7 @@ int read_stream(std::FILE* file, const char* path, std::uint8_t** block, std::in
       return report_no_memory();
     }
     const std::size_t room = needed < capacity ? static_cast<std::size_t>(needed) : capacity;
-    const std::size_t wanted = room - used;
+    const std::size_t wanted = transfer_part(room - used);
     const std::size_t got = std::fread(data + used, 1, wanted, file);
     used += got;
     if (got < wanted) {
