@@ -153,14 +153,16 @@ BENCHMARK(planes)->Name("planes")->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-  char scratch[] = "/dev/shm/kernel_benchmarks.XXXXXX";
-  const bool moved = mkdtemp(scratch) != nullptr && chdir(scratch) == 0;
   int count = 0;
   const pixel_kernel* kernels = yuv_kernels(&count);
   register_kernels("yuv", kernels, count);
   kernels = hsv_kernels(&count);
   register_kernels("hsv", kernels, count);
+  // After the options are read: --help ends the process there, and must
+  // leave no scratch directory behind.
   benchmark::Initialize(&argc, argv);
+  char scratch[] = "/dev/shm/kernel_benchmarks.XXXXXX";
+  const bool moved = mkdtemp(scratch) != nullptr && chdir(scratch) == 0;
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   if (moved) {
