@@ -21,6 +21,25 @@ palette_location locate_indexed_palette(const bitmap_header& header) {
   return {palette_offset, static_cast<std::uint32_t>((offset - palette_offset) / 4)};
 }
 
+// One past the last byte the unpacker reads, rows and palette alike; 0
+// when it reads nothing (unsupported depth, width <= 0 or no rows).
+std::uint64_t unpacked_bytes_end(const bitmap_header& header) {
+  const depth_format* format = find_depth_format(header.bi_bit_count);
+  const std::uint64_t rows = header_rows(header);
+  if (format == nullptr || header.bi_width <= 0 || rows == 0) {
+    return 0;
+  }
+  const palette_location palette = locate_palette(header);
+  const std::uint64_t palette_end = palette.offset + std::uint64_t{palette.count} * 4;
+  // A stride is below 2^33 (32 bits a pixel at most) and rows - 1 below
+  // 2^31, so the product is below 2^64 - 2^34; the offset and a row's bytes
+  // are below 2^33, so the sum cannot wrap.
+  const std::uint64_t rows_end = std::uint64_t{header.bf_off_bits} +
+                                 (rows - 1) * row_stride(*format, header.bi_width) +
+                                 row_pixel_bytes(*format, header.bi_width);
+  return palette_end > rows_end ? palette_end : rows_end;
+}
+
 }  // namespace
 
 bool is_supported_depth(std::uint16_t bit_count) { return find_depth_format(bit_count) != nullptr; }
@@ -46,46 +65,14 @@ palette_location locate_palette(const bitmap_header& header) {
 }
 
 bool pixel_rows_fit(const bitmap_header& header, std::uint64_t size) {
-  const depth_format* format = find_depth_format(header.bi_bit_count);
-  const std::uint64_t rows = header_rows(header);
-  if (format == nullptr || header.bi_width <= 0 || rows == 0) {
-    return true;
-  }
-  // The last row ends at bf_off_bits + (rows - 1) * stride + row bytes; every
-  // step subtracts from what is known to remain, so nothing can wrap.
-  const std::uint64_t offset = header.bf_off_bits;
-  const std::uint64_t read_per_row = row_pixel_bytes(*format, header.bi_width);
-  const std::uint64_t stride = row_stride(*format, header.bi_width);
-  if (offset > size || read_per_row > size - offset) {
-    return false;
-  }
-  const palette_location palette = locate_palette(header);
-  if (palette.offset > size || palette.count > (size - palette.offset) / 4) {
-    return false;
-  }
-  if (rows == 1) {
-    return true;
-  }
-  const std::uint64_t room = size - offset - read_per_row;
-  return stride <= room / (rows - 1);
+  return unpacked_bytes_end(header) <= size;
 }
 
 std::uint64_t bitmap_bytes_used(const bitmap_header& header) {
-  const std::uint64_t offset = header.bf_off_bits;
-  std::uint64_t used = header.bi_size_image != 0 ? offset + header.bi_size_image : 0;
-  const depth_format* format = find_depth_format(header.bi_bit_count);
-  const std::uint64_t rows = header_rows(header);
-  if (format == nullptr || header.bi_width <= 0 || rows == 0) {
-    return used;
-  }
-  const palette_location palette = locate_palette(header);
-  const std::uint64_t palette_end = palette.offset + std::uint64_t{palette.count} * 4;
-  // A stride is below 2^33 (32 bits a pixel at most) and rows - 1 below
-  // 2^31, so the product is below 2^64 - 2^34 and the sum cannot wrap.
-  const std::uint64_t rows_end = offset + (rows - 1) * row_stride(*format, header.bi_width) +
-                                 row_pixel_bytes(*format, header.bi_width);
-  used = used > palette_end ? used : palette_end;
-  return used > rows_end ? used : rows_end;
+  const std::uint64_t image_end =
+      header.bi_size_image != 0 ? std::uint64_t{header.bf_off_bits} + header.bi_size_image : 0;
+  const std::uint64_t read_end = unpacked_bytes_end(header);
+  return image_end > read_end ? image_end : read_end;
 }
 
 bitmap_layout describe_layout(const bitmap_header& header) {
