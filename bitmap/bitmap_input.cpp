@@ -198,12 +198,6 @@ void close_bitmap_input(bitmap_input* input) {
   input->block = nullptr;
 }
 
-bool name_leads_to(const char* path, const name_info& file) {
-  // By the name itself or through a link: either way the name leads there.
-  return is_same_file(inspect_name(path, false), file) ||
-         is_same_file(inspect_name(path, true), file);
-}
-
 int load_bitmap_file(const char* path, std::uint8_t** block, std::int64_t* size) {
   *block = nullptr;
   *size = 0;

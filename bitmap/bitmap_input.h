@@ -41,10 +41,6 @@ int hold_input_in_memory(bitmap_input* input);
 // Closes the file and frees what the input holds.
 void close_bitmap_input(bitmap_input* input);
 
-// True when path (the name itself, or the file a link there leads to) is
-// the file identified by file.
-bool name_leads_to(const char* path, const name_info& file);
-
 // Reads the whole file at path into one block from alloc_large_block, with
 // open_bitmap_input and hold_input_in_memory and their statuses; on status
 // 0 the caller frees the block with std::free.

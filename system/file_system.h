@@ -69,6 +69,13 @@ name_info inspect_name(const char* path, bool follow_links);
 // Identity of the file behind an open stream; absent when it cannot be had.
 name_info inspect_open_file(std::FILE* file);
 
+// True when path (the name itself, or the file a link there leads to) is
+// the file identified by file.
+inline bool name_leads_to(const char* path, const name_info& file) {
+  return is_same_file(inspect_name(path, false), file) ||
+         is_same_file(inspect_name(path, true), file);
+}
+
 // The length of the directory part of path, its last separator included;
 // 0 for a name without one.
 std::size_t directory_part_length(const char* path);
