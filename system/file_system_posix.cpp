@@ -172,6 +172,13 @@ bool find_name(const char* path, link_rule rule, char* entry, found_name* found)
   return false;
 }
 
+// A copy of the process's descriptor that an entry of the descriptor
+// directory names, or -1.
+int copy_named_descriptor(const char* entry) {
+  const int number = descriptor_number(entry);
+  return number < 0 ? -1 : fcntl(number, F_DUPFD_CLOEXEC, 0);
+}
+
 std::FILE* stream_of(int handle, const char* mode) {
   if (handle < 0) {
     return nullptr;
@@ -197,7 +204,7 @@ std::FILE* open_descriptor_for_writing(int directory, const char* entry, bool* c
   }
   const int handle = (flags & O_ACCMODE) == O_RDONLY
                          ? openat(directory, entry, O_WRONLY | O_NOCTTY | O_CLOEXEC)
-                         : fcntl(number, F_DUPFD_CLOEXEC, 0);
+                         : copy_named_descriptor(entry);
   struct stat info {};
   *cut = handle >= 0 && fstat(handle, &info) == 0 && S_ISREG(info.st_mode);
   return stream_of(handle, "wb");
@@ -306,8 +313,7 @@ std::FILE* open_for_reading(const char* path) {
   char entry[path_buffer_bytes];
   found_name found;
   if (find_name(path, link_rule::all, entry, &found) && found.in_descriptor_directory) {
-    const int number = descriptor_number(entry);
-    file = stream_of(number < 0 ? -1 : fcntl(number, F_DUPFD_CLOEXEC, 0), "rb");
+    file = stream_of(copy_named_descriptor(entry), "rb");
   }
   release_found_name(&found);
   if (file == nullptr) {
