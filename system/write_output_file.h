@@ -35,9 +35,9 @@ struct output_file {
 // Opens path for writing. Returns 0, or status::write_failed when it cannot
 // be opened (a directory or a file the user may not write stands at the
 // name, or no file can be created there): report_output_failure then prints
-// message_id::cannot_create, and the name keeps what it held. Where the directory refuses new
-// files but an existing regular file at path may be written, that file is
-// written in place, as the only way left.
+// message_id::cannot_create, and the name keeps what it held. Where the
+// directory refuses new files but an existing regular file at path may be
+// written, that file is written in place, as the only way left.
 int open_output_file(const char* path, output_name_kind kind, output_file* out);
 
 // Appends count bytes; a failure is remembered for close_output_file.
