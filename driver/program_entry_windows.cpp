@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "driver/program_entry.h"
+#include "system/handed_descriptors.h"
 #include "system/messages.h"
 #include "system/status.h"
 
@@ -21,6 +22,7 @@ int utf8_bytes(const wchar_t* text) {
 // every name stays in from here on. One block holds the pointer table and
 // every converted text.
 extern "C" int wmain(int argc, wchar_t** argv) {
+  occupy_closed_standard_descriptors();
   std::size_t text_bytes = 0;
   for (int i = 0; i < argc; ++i) {
     const int bytes = utf8_bytes(argv[i]);

@@ -179,18 +179,18 @@ void fail_output(output_file* out, const char* path, message_id why) {
   out->failure = why;
 }
 
-// Opens the next output. A plane never replaces the picture it is made
-// from.
+// Opens the next output, as the rules decide for its name.
 void open_next_output(run_state* run, const char* path, output_name_kind kind, bool header_fits) {
   const int index = run->output_count++;
   output_file* out = &run->outputs[index];
-  const bool is_plane = run->planes != nullptr && index < channel_plane_count;
-  if (is_plane && name_leads_to(path, run->input.identity)) {
-    fail_output(out, path, message_id::cannot_create);
-  } else if (!header_fits) {
+  output_request request;
+  request.kind = kind;
+  request.plane = run->planes != nullptr && index < channel_plane_count;
+  request.input = &run->input.identity;
+  if (!header_fits) {
     fail_output(out, path, message_id::write_error);
   } else {
-    open_output_file(path, kind, out);
+    open_output_file(path, request, out);
   }
 }
 

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "system/output_rules.h"
+
 // What stands at a name.
 struct name_info {
   bool exists = false;
@@ -80,28 +82,30 @@ inline bool name_leads_to(const char* path, const name_info& file) {
 // 0 for a name without one.
 std::size_t directory_part_length(const char* path);
 
-// Where an output name leads, looked up once. What is written there goes
-// through the handles found here, so that nobody can change what the name
-// means between the look and the write.
+// What an output is, besides its name: what the rules ask of it.
+struct output_request {
+  output_name_kind kind = output_name_kind::typed;
+  bool plane = false;                // a plane file, never written over the input
+  const name_info* input = nullptr;  // the run's input, when there is one
+};
+
+// Where an output name leads, looked up once and decided by decide_output.
+// What is written there goes through the handles found here, so that
+// nobody can change what the name means between the look and the write.
 struct output_place {
-  // Nothing may be written at the name: a directory stands there, the user
-  // may not write the file that does, or the name leads nowhere usable.
-  bool refused = false;
-  // Written directly, without a temporary file: a descriptor of the
-  // process, a device, a FIFO or a socket, opened for writing.
+  // The facts at the entry the name finally leads to, and what the rules
+  // made of them.
+  output_facts facts;
+  output_decision decision;
+  // For the descriptor and stream actions: what is written, opened for
+  // writing.
   std::FILE* stream = nullptr;
-  // Otherwise a file is created beside entry and renamed over it. On POSIX
-  // systems directory is a handle of the directory entry stands in and
-  // entry a name in it; on Windows directory is -1 and entry a whole path.
+  // For replace and write_in_place: on Linux directory is a handle of the
+  // directory the entry stands in and entry a name in it; on Windows
+  // directory is -1 and entry a whole path.
   int directory = -1;
   char entry[path_buffer_bytes] = {};
-  // A regular file stands at entry, so old data is at stake.
-  bool replaces_file = false;
-  // The new file takes over the old one's owner, group, permissions and
-  // access list where the user may set them; otherwise it gets what a plain
-  // creation gives.
-  bool keep_attributes = false;
-  // A handle of the file standing at entry (POSIX; -1 when none).
+  // A handle of the file standing at entry (Linux; -1 when none).
   int old_file = -1;
   // The stream is a regular file that is cut to nothing just before the
   // first byte is written to it, as opening it anew would have cut it, and
@@ -109,13 +113,11 @@ struct output_place {
   bool cut_before_writing = false;
 };
 
-// Looks path up for writing. follow_links is set for a name the user typed:
-// a symbolic link there is followed when it belongs to the user or to the
-// owner of the directory it stands in, a descriptor name leads to the
-// descriptor, a device, FIFO or socket is opened as a stream, and a regular
-// file the user may not write is refused. Without it the name is always
-// replaced by a new file and nothing there is opened or followed.
-void find_output_place(const char* path, bool follow_links, output_place* place);
+// Looks path up for writing: gathers the facts at the name, follows the
+// links the rules follow, and carries out what they decide up to the
+// opening of the file (a stream is opened here; a replacement only finds
+// its directory). Every refusal the names can tell is made here.
+void find_output_place(const char* path, const output_request& request, output_place* place);
 
 // Closes what find_output_place opened (the stream excepted, which its
 // writer closes).

@@ -14,6 +14,7 @@
 #include <ctime>
 
 #include "system/file_system.h"
+#include "system/handed_descriptors.h"
 
 namespace {
 
@@ -44,27 +45,6 @@ constexpr int most_links = 40;
 
 // The access list that a file's permission bits are only part of.
 constexpr const char access_list_name[] = "system.posix_acl_access";
-
-// Which symbolic links a lookup follows.
-enum class link_rule {
-  none,     // none: the link itself is the entry
-  trusted,  // those of the user or of the owner of the directory they stand in
-  all,
-};
-
-// The user's own links and those of the directory's owner are the ones
-// the kernel follows in sticky directories; nobody else can plant them.
-bool may_follow(link_rule rule, const struct stat& link, int directory) {
-  if (rule == link_rule::all) {
-    return true;
-  }
-  if (rule == link_rule::none) {
-    return false;
-  }
-  struct stat holder {};
-  return link.st_uid == geteuid() ||
-         (fstat(directory, &holder) == 0 && holder.st_uid == link.st_uid);
-}
 
 // The directory whose entries are the process's open descriptors:
 // /proc/self/fd, which /dev/fd leads to on Linux. It is looked up while
@@ -133,50 +113,68 @@ void release_found_name(found_name* found) {
   close_handle(&found->directory);
 }
 
-// Walks to the entry path finally names, following the links rule allows.
+// Opens the entry in found's directory without following it; found->object
+// is -1 when nothing stands there. False when the name leads nowhere usable.
+bool look_at_entry(const char* entry, found_name* found) {
+  if (entry[0] == '\0') {
+    return false;  // a name ending in "/" names a directory
+  }
+  found->object = openat(found->directory, entry, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  if (found->object < 0) {
+    return errno == ENOENT;
+  }
+  return fstat(found->object, &found->info) == 0;
+}
+
+// Moves found from the link it holds to the directory the link's target
+// stands in, with that target's last part in entry; false when the link
+// cannot be read or more links were met than the kernel would follow.
+bool follow_link(int links, char* entry, found_name* found) {
+  char target[path_buffer_bytes];
+  const ssize_t length =
+      links < most_links ? readlinkat(found->object, "", target, sizeof target - 1) : -1;
+  close_handle(&found->object);
+  if (length <= 0) {
+    return false;
+  }
+  target[length] = '\0';
+  const int directory = open_parent(found->directory, target, entry);
+  close_handle(&found->directory);
+  found->directory = directory;
+  return directory >= 0;
+}
+
+// Walks to the entry path finally names, every link followed, for reading.
 // entry receives that entry's name. True when the entry was found, or is
 // known to be missing (found->object -1); false when the name leads nowhere
 // usable. The caller releases found either way.
-bool find_name(const char* path, link_rule rule, char* entry, found_name* found) {
-  int directory = open_parent(AT_FDCWD, path, entry);
-  for (int links = 0; directory >= 0; ++links) {
-    found->directory = directory;
-    if (rule != link_rule::none && is_descriptor_directory(directory)) {
+bool find_name(const char* path, char* entry, found_name* found) {
+  found->directory = open_parent(AT_FDCWD, path, entry);
+  for (int links = 0; found->directory >= 0; ++links) {
+    if (is_descriptor_directory(found->directory)) {
       found->in_descriptor_directory = true;
       return true;
     }
-    if (entry[0] == '\0') {
-      return false;  // a name ending in "/" names a directory
-    }
-    found->object = openat(directory, entry, O_PATH | O_NOFOLLOW | O_CLOEXEC);
-    if (found->object < 0) {
-      return errno == ENOENT;
-    }
-    if (fstat(found->object, &found->info) != 0) {
+    if (!look_at_entry(entry, found)) {
       return false;
     }
-    if (!S_ISLNK(found->info.st_mode) || !may_follow(rule, found->info, directory)) {
+    if (found->object < 0 || !S_ISLNK(found->info.st_mode)) {
       return true;
     }
-    char target[path_buffer_bytes];
-    const ssize_t length =
-        links < most_links ? readlinkat(found->object, "", target, sizeof target - 1) : -1;
-    close_handle(&found->object);
-    if (length <= 0) {
+    if (!follow_link(links, entry, found)) {
       return false;
     }
-    target[length] = '\0';
-    directory = open_parent(directory, target, entry);
-    close_handle(&found->directory);
   }
   return false;
 }
 
-// A copy of the process's descriptor that an entry of the descriptor
-// directory names, or -1.
+// A copy of a descriptor the process was handed open, which an entry of
+// the descriptor directory names, or -1.
 int copy_named_descriptor(const char* entry) {
   const int number = descriptor_number(entry);
-  return number < 0 ? -1 : fcntl(number, F_DUPFD_CLOEXEC, 0);
+  return number < 0 || handed_descriptor(number) == descriptor_start::closed
+             ? -1
+             : fcntl(number, F_DUPFD_CLOEXEC, 0);
 }
 
 std::FILE* stream_of(int handle, const char* mode) {
@@ -190,28 +188,13 @@ std::FILE* stream_of(int handle, const char* mode) {
   return file;
 }
 
-// A descriptor of the process, named through the descriptor directory, is
-// written as opening its name would write it: a regular file from its
-// start, cut to what is written (*cut: just before the first byte). One
-// open for writing is written through a copy of it (a socket cannot be
-// opened again); one open only for reading is opened again through its
-// name.
-std::FILE* open_descriptor_for_writing(int directory, const char* entry, bool* cut) {
-  const int number = descriptor_number(entry);
-  const int flags = number < 0 ? -1 : fcntl(number, F_GETFL);
-  if (flags < 0) {
-    return nullptr;
-  }
-  const int handle = (flags & O_ACCMODE) == O_RDONLY
-                         ? openat(directory, entry, O_WRONLY | O_NOCTTY | O_CLOEXEC)
-                         : copy_named_descriptor(entry);
+bool is_regular(int handle) {
   struct stat info {};
-  *cut = handle >= 0 && fstat(handle, &info) == 0 && S_ISREG(info.st_mode);
-  return stream_of(handle, "wb");
+  return handle >= 0 && fstat(handle, &info) == 0 && S_ISREG(info.st_mode);
 }
 
-// A device, FIFO or socket at the entry, opened for writing only if it is
-// still the one that was looked up.
+// A device or FIFO at the entry, opened for writing only if it is still
+// the one that was looked up.
 std::FILE* open_stream_entry(const found_name& found, const char* entry) {
   int handle = openat(found.directory, entry, O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
   struct stat now {};
@@ -228,37 +211,110 @@ bool may_write(int directory, const char* entry) {
          (errno != EACCES && errno != EPERM);
 }
 
-// What to do with the regular file found at a name.
-void place_over_file(found_name* found, bool typed, output_place* place) {
-  if (typed && !may_write(found->directory, place->entry)) {
-    return;  // refused: its owner made it read-only
+name_holds holds_of(mode_t mode) {
+  switch (mode & S_IFMT) {
+    case S_IFREG:
+      return name_holds::regular_file;
+    case S_IFDIR:
+      return name_holds::directory;
+    case S_IFLNK:
+      return name_holds::symbolic_link;
+    case S_IFIFO:
+      return name_holds::fifo;
+    case S_IFSOCK:
+      return name_holds::socket;
+    default:
+      return name_holds::device;
   }
-  place->refused = false;
-  place->replaces_file = true;
-  // A file the program chose the name of keeps its attributes only when it
-  // is the user's own: nobody keeps access through a file they planted.
-  place->keep_attributes = typed || found->info.st_uid == geteuid();
-  place->old_file = found->object;
-  found->object = -1;
 }
 
-void place_at(found_name* found, bool typed, output_place* place) {
-  const mode_t type = found->info.st_mode & S_IFMT;
-  if (found->in_descriptor_directory) {
-    place->stream =
-        open_descriptor_for_writing(found->directory, place->entry, &place->cut_before_writing);
-    place->refused = place->stream == nullptr;
-  } else if (found->object < 0 || type == S_IFLNK) {
-    place->refused = false;  // a new file, over a link not followed
-  } else if (type == S_IFREG) {
-    place_over_file(found, typed, place);
-  } else if (type == S_IFDIR) {
-    place->refused = true;
-  } else if (typed) {
-    place->stream = open_stream_entry(*found, place->entry);
-    place->refused = place->stream == nullptr;
-  } else {
-    place->refused = false;  // a device or FIFO the program never opens
+// What a descriptor name's descriptor was at start and what is behind it.
+void gather_descriptor_facts(const char* entry, output_facts* facts) {
+  const int number = descriptor_number(entry);
+  facts->holds = name_holds::descriptor;
+  facts->descriptor = number < 0 ? descriptor_start::closed : handed_descriptor(number);
+  facts->descriptor_regular = facts->descriptor != descriptor_start::closed && is_regular(number);
+}
+
+// Whether the entry, or the file a link there leads to, is the input.
+bool entry_is_input(const found_name& found, const char* entry, const name_info& input) {
+  struct stat target {};
+  return is_same_file(describe(found.info), input) ||
+         (S_ISLNK(found.info.st_mode) && fstatat(found.directory, entry, &target, 0) == 0 &&
+          is_same_file(describe(target), input));
+}
+
+// The facts at the entry found stands at, for decide_output.
+output_facts gather_facts(const found_name& found, const output_request& request,
+                          const char* entry) {
+  output_facts facts;
+  facts.kind = request.kind;
+  facts.plane = request.plane;
+  facts.user = geteuid();
+  facts.root = facts.user == 0;
+  if (found.in_descriptor_directory) {
+    gather_descriptor_facts(entry, &facts);
+    return facts;
+  }
+  struct stat directory {};
+  if (fstat(found.directory, &directory) == 0) {
+    facts.directory_owner = directory.st_uid;
+    facts.directory_sticky = (directory.st_mode & S_ISVTX) != 0;
+    facts.directory_writable_by_others = (directory.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+  }
+  facts.directory_writable = faccessat(found.directory, ".", W_OK | X_OK, AT_EACCESS) == 0;
+  if (found.object < 0) {
+    return facts;  // nothing stands there
+  }
+  facts.holds = holds_of(found.info.st_mode);
+  facts.owner = found.info.st_uid;
+  facts.links = found.info.st_nlink;
+  facts.writable = facts.holds != name_holds::regular_file || may_write(found.directory, entry);
+  facts.is_input =
+      request.plane && request.input != nullptr && entry_is_input(found, entry, *request.input);
+  return facts;
+}
+
+// A descriptor name, written as opening its name would write it: a regular
+// file from its start, cut to what is written (just before the first
+// byte). One open for writing is written through a copy of it (a socket
+// cannot be opened again); one open only for reading is opened again.
+void open_descriptor(const found_name& found, output_place* place) {
+  const bool reopen = place->decision.action == output_action::reopen_descriptor;
+  const int handle = reopen ? openat(found.directory, place->entry, O_WRONLY | O_NOCTTY | O_CLOEXEC)
+                            : copy_named_descriptor(place->entry);
+  place->cut_before_writing = is_regular(handle);
+  place->stream = stream_of(handle, "wb");
+}
+
+// Carries out the decision up to the opening of the file: a stream is
+// opened, a replacement or an in-place write keeps the directory and the
+// old file's handle for the writer. A stream that cannot be opened is a
+// refusal.
+void carry_out(found_name* found, output_place* place) {
+  switch (place->decision.action) {
+    case output_action::write_through_descriptor:
+    case output_action::reopen_descriptor:
+      open_descriptor(*found, place);
+      break;
+    case output_action::write_as_stream:
+      place->stream = open_stream_entry(*found, place->entry);
+      break;
+    case output_action::replace:
+    case output_action::write_in_place:
+      place->directory = found->directory;
+      found->directory = -1;
+      if (place->facts.holds == name_holds::regular_file) {
+        place->old_file = found->object;
+        found->object = -1;
+      }
+      return;
+    case output_action::refuse:
+    case output_action::follow_link:
+      return;
+  }
+  if (place->stream == nullptr) {
+    place->decision = output_decision{};
   }
 }
 
@@ -303,21 +359,28 @@ void copy_access_list(int old_file, int new_file) {
 }  // namespace
 
 std::FILE* open_for_reading(const char* path) {
-  std::FILE* file = std::fopen(path, "rb");
-  if (file != nullptr) {
-    return file;
-  }
-  // A socket cannot be opened again through its name: a name that leads to
-  // a descriptor of the process reads that descriptor.
+  std::FILE* file = std::fopen(path, "rbe");
   const int error = errno;
   char entry[path_buffer_bytes];
   found_name found;
-  if (find_name(path, link_rule::all, entry, &found) && found.in_descriptor_directory) {
-    file = stream_of(copy_named_descriptor(entry), "rb");
+  // A standard descriptor the caller left closed is now the null device,
+  // which a name of that descriptor must not read; otherwise only a name
+  // that cannot be opened is looked at further: a socket cannot be opened
+  // again through its name, so a name that leads to a descriptor the
+  // process was handed reads a copy of that descriptor.
+  const bool look = file == nullptr || standard_descriptor_was_closed();
+  if (look && find_name(path, entry, &found) && found.in_descriptor_directory) {
+    if (file != nullptr &&
+        handed_descriptor(descriptor_number(entry)) == descriptor_start::closed) {
+      std::fclose(file);
+      file = nullptr;
+    } else if (file == nullptr) {
+      file = stream_of(copy_named_descriptor(entry), "rb");
+    }
   }
   release_found_name(&found);
   if (file == nullptr) {
-    errno = error;
+    errno = error != 0 ? error : EBADF;
   }
   return file;
 }
@@ -366,16 +429,28 @@ std::size_t directory_part_length(const char* path) {
   return slash == nullptr ? 0 : static_cast<std::size_t>(slash - path) + 1;
 }
 
-void find_output_place(const char* path, bool follow_links, output_place* place) {
+void find_output_place(const char* path, const output_request& request, output_place* place) {
   *place = output_place{};
-  place->refused = true;
   found_name found;
-  if (find_name(path, follow_links ? link_rule::trusted : link_rule::none, place->entry, &found)) {
-    place_at(&found, follow_links, place);
-  }
-  if (place->stream == nullptr && !place->refused) {
-    place->directory = found.directory;
-    found.directory = -1;
+  const bool typed = request.kind == output_name_kind::typed;
+  found.directory = open_parent(AT_FDCWD, path, place->entry);
+  for (int links = 0; found.directory >= 0; ++links) {
+    // Only a typed name can lead to a descriptor: no link is followed
+    // from a chosen one.
+    found.in_descriptor_directory = typed && is_descriptor_directory(found.directory);
+    if (!found.in_descriptor_directory && !look_at_entry(place->entry, &found)) {
+      break;
+    }
+    place->facts = gather_facts(found, request, place->entry);
+    place->decision = decide_output(place->facts);
+    if (place->decision.action != output_action::follow_link) {
+      carry_out(&found, place);
+      break;
+    }
+    if (!follow_link(links, place->entry, &found)) {
+      place->decision = output_decision{};
+      break;
+    }
   }
   release_found_name(&found);
 }

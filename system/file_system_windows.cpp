@@ -174,52 +174,66 @@ bool final_path_of(HANDLE handle, char* entry) {
   return true;
 }
 
-// A regular file the user typed: refused when marked read-only, and
-// replaced where a link or junction at the name finally leads.
-void place_over_file(HANDLE handle, const wide_name& name, output_place* place) {
+// The facts Windows can give about what stands at an open handle: no
+// owners or sticky directories here (every file counts as the user's own),
+// and whether the directory takes a new file is learned only when it
+// refuses one.
+void describe_for_rules(HANDLE handle, bool links_opened, output_facts* facts) {
+  const name_info info = describe_handle(handle, links_opened);
   BY_HANDLE_FILE_INFORMATION details{};
-  if (GetFileInformationByHandle(handle, &details) == 0 ||
-      (details.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
-    return;
-  }
-  const DWORD attributes = GetFileAttributesW(name.text);
-  const bool through_link =
-      attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-  if (through_link && !final_path_of(handle, place->entry)) {
-    return;
-  }
-  place->refused = false;
-  place->replaces_file = true;
+  const bool detailed = GetFileInformationByHandle(handle, &details) != 0;
+  facts->holds = info.stream      ? name_holds::device
+                 : info.directory ? name_holds::directory
+                 : info.regular   ? name_holds::regular_file
+                                  : name_holds::symbolic_link;
+  facts->writable = !detailed || (details.dwFileAttributes & FILE_ATTRIBUTE_READONLY) == 0;
+  facts->links = detailed ? details.nNumberOfLinks : 1;
 }
 
-// What the user typed: a device or pipe is written as a stream, a
-// directory refused, a regular file placed as above, and a missing name
-// created.
-void place_typed_name(const wide_name& name, output_place* place) {
+// The facts at a name. A name that cannot be opened merely to be inspected
+// is a console device (CON) when it opens as a stream, which a typed name
+// then keeps for writing; otherwise nothing stands there.
+void gather_facts(const char* path, const wide_name& name, const output_request& request,
+                  output_place* place) {
+  output_facts& facts = place->facts;
+  facts = output_facts{};
+  facts.kind = request.kind;
+  facts.plane = request.plane;
+  facts.is_input = request.plane && request.input != nullptr && name_leads_to(path, *request.input);
+  const bool typed = request.kind == output_name_kind::typed;
   if (is_pipe_name(name)) {
-    place->stream = open_stream(name);
-    place->refused = place->stream == nullptr;
+    facts.holds = name_holds::fifo;
     return;
   }
+  const HANDLE handle =
+      CreateFileW(name.text, FILE_READ_ATTRIBUTES, share_all, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle != INVALID_HANDLE_VALUE) {
+    describe_for_rules(handle, true, &facts);
+    CloseHandle(handle);
+  } else if (typed && (place->stream = open_stream(name)) != nullptr) {
+    facts.holds = name_holds::device;
+  }
+}
+
+// A link or junction the rules follow: the place moves to the path its
+// target finally has, and the facts are those of that target. A link that
+// leads nowhere is replaced like a link not followed.
+void follow_to_target(const wide_name& name, output_place* place) {
   const HANDLE handle = CreateFileW(name.text, FILE_READ_ATTRIBUTES, share_all, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
-    // Console names such as CON cannot be opened merely to be inspected.
-    place->stream = open_stream(name);
-    place->refused = false;
-    return;
-  }
-  const name_info info = describe_handle(handle, false);
-  if (info.stream) {
+    place->facts.kind = output_name_kind::chosen;
+  } else {
+    const bool found = final_path_of(handle, place->entry);
+    describe_for_rules(handle, false, &place->facts);
     CloseHandle(handle);
-    place->stream = open_stream(name);
-    place->refused = place->stream == nullptr;
-    return;
+    if (!found) {
+      place->decision = output_decision{};
+      return;
+    }
   }
-  if (info.regular) {
-    place_over_file(handle, name, place);
-  }
-  CloseHandle(handle);
+  place->decision = decide_output(place->facts);
 }
 
 }  // namespace
@@ -362,21 +376,26 @@ void remove_entry(int /*directory*/, const char* name) {
   }
 }
 
-void find_output_place(const char* path, bool follow_links, output_place* place) {
+void find_output_place(const char* path, const output_request& request, output_place* place) {
   *place = output_place{};
-  place->refused = true;
   wide_name name;
   if (path[0] == '\0' || !to_wide_name(path, &name) || !copy_name(path, place->entry)) {
     return;
   }
-  if (follow_links) {
-    place_typed_name(name, place);
-  } else {
-    // A name the program chose is replaced whatever stands there, a link
-    // included; only a directory stops it.
-    const name_info info = inspect_name(path, false);
-    place->refused = info.directory;
-    place->replaces_file = info.regular;
+  gather_facts(path, name, request, place);
+  place->decision = decide_output(place->facts);
+  if (place->decision.action == output_action::follow_link) {
+    follow_to_target(name, place);
+  }
+  const bool as_stream = place->decision.action == output_action::write_as_stream;
+  if (as_stream && place->stream == nullptr) {
+    place->stream = open_stream(name);
+  } else if (!as_stream && place->stream != nullptr) {
+    std::fclose(place->stream);
+    place->stream = nullptr;
+  }
+  if (as_stream && place->stream == nullptr) {
+    place->decision = output_decision{};
   }
 }
 

@@ -9,9 +9,7 @@
 namespace {
 
 // Every signal whose default action ends the process and that others send;
-// the real-time signals are added at run time. The faults a program causes
-// itself (SIGSEGV, SIGBUS and the like) keep their default, so that a
-// crash is reported where it happened.
+// the real-time signals are added at run time.
 constexpr int fixed_cleanup_signals[] = {
     SIGHUP,    SIGINT,  SIGQUIT, SIGTERM,   SIGPIPE, SIGALRM, SIGUSR1,
     SIGUSR2,   SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO,   SIGPWR,
@@ -19,6 +17,14 @@ constexpr int fixed_cleanup_signals[] = {
     SIGSTKFLT,
 #endif
 };
+
+// Signals that also report the program's own faults. Sent by another
+// process (kill, or abort's own raise) they clean up like the others; a
+// fault the kernel reports keeps what was there before (the default, which
+// stops where the fault happened, or a sanitizer's handler).
+constexpr int fault_signals[] = {SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS};
+constexpr int fault_signal_count = sizeof fault_signals / sizeof fault_signals[0];
+struct sigaction fault_action_before[fault_signal_count];
 
 // The files to remove, read by the signal handler; a slot is armed only
 // while its name is complete and its file exists.
@@ -36,6 +42,9 @@ const sigset_t& cleanup_signals() {
     for (const int signal_number : fixed_cleanup_signals) {
       sigaddset(&signals, signal_number);
     }
+    for (const int signal_number : fault_signals) {
+      sigaddset(&signals, signal_number);
+    }
     for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; ++signal_number) {
       sigaddset(&signals, signal_number);
     }
@@ -44,7 +53,33 @@ const sigset_t& cleanup_signals() {
   return set;
 }
 
-void remove_and_reraise(int signal_number) {
+int fault_index(int signal_number) {
+  for (int i = 0; i < fault_signal_count; ++i) {
+    if (fault_signals[i] == signal_number) {
+      return i;
+    }
+  }
+  return -1;
+}
+
+// A fault the kernel reported: what was there before takes over. A fault
+// that returns to its instruction meets it again; the others are raised
+// again for it.
+void hand_on_fault(int signal_number, int index) {
+  sigaction(signal_number, &fault_action_before[index], nullptr);
+  if (signal_number != SIGSEGV && signal_number != SIGBUS && signal_number != SIGFPE &&
+      signal_number != SIGILL) {
+    std::raise(signal_number);
+  }
+}
+
+void remove_and_reraise(int signal_number, siginfo_t* info, void* /*context*/) {
+  const int index = fault_index(signal_number);
+  // si_code is positive only for what the kernel itself reports.
+  if (index >= 0 && info != nullptr && info->si_code > 0) {
+    hand_on_fault(signal_number, index);
+    return;
+  }
   for (int slot = 0; slot < most_temporary_files; ++slot) {
     if (armed[slot] != 0) {
       remove_entry(armed_directory[slot], armed_name[slot]);
@@ -56,9 +91,10 @@ void remove_and_reraise(int signal_number) {
 }
 
 // Installs the handler once, except for a signal the parent left ignored
-// (a background job's SIGINT, a SIGXFSZ ignored on purpose): that one stays
-// ignored, as it would without the handler. A signal the system will not
-// let the program catch is left as it is.
+// (a background job's SIGINT, a SIGXFSZ ignored on purpose): that one is
+// put back to ignored, as it would be without the handler. A signal the
+// system will not let the program catch (KILL, STOP, and those the C
+// library keeps for itself) is left as it is.
 void install_cleanup_handlers() {
   static bool installed = false;
   if (installed) {
@@ -66,16 +102,22 @@ void install_cleanup_handlers() {
   }
   installed = true;
   const sigset_t& signals = cleanup_signals();
+  struct sigaction action {};
+  action.sa_sigaction = remove_and_reraise;
+  action.sa_flags = SA_SIGINFO;
+  action.sa_mask = signals;
   for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
-    struct sigaction old_action {};
+    struct sigaction before {};
     if (sigismember(&signals, signal_number) != 1 ||
-        sigaction(signal_number, nullptr, &old_action) != 0 || old_action.sa_handler == SIG_IGN) {
+        sigaction(signal_number, &action, &before) != 0) {
       continue;
     }
-    struct sigaction action {};
-    action.sa_handler = remove_and_reraise;
-    action.sa_mask = signals;
-    sigaction(signal_number, &action, nullptr);
+    const int index = fault_index(signal_number);
+    if ((before.sa_flags & SA_SIGINFO) == 0 && before.sa_handler == SIG_IGN) {
+      sigaction(signal_number, &before, nullptr);
+    } else if (index >= 0) {
+      fault_action_before[index] = before;
+    }
   }
 }
 

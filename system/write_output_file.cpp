@@ -139,18 +139,33 @@ bool write_all(std::FILE* file, const std::uint8_t* bytes, std::uint64_t count) 
   return true;
 }
 
+bool replaces_file(const output_place& place) {
+  return place.facts.holds == name_holds::regular_file;
+}
+
 // The file the bytes go to: a new temporary file beside the name or, where
-// the directory takes no new file, the old file itself.
+// the rules say so, the old file itself.
 std::FILE* open_file_at(output_file* out) {
   output_place& place = out->place;
-  // A file that keeps an old one's attributes is private until it has them.
-  std::FILE* file = create_temporary_file(place, place.keep_attributes, &out->slot);
-  if (file == nullptr) {
+  if (place.decision.action == output_action::write_in_place) {
     // Cut only when the first byte is written: the file may be the input.
     out->cut_pending = true;
-    return place.replaces_file && creation_was_refused() ? open_in_place(place) : nullptr;
+    return open_in_place(place);
   }
-  if (place.keep_attributes && !copy_file_attributes(file, place)) {
+  // A file that keeps an old one's attributes is private until it has them.
+  std::FILE* file = create_temporary_file(place, place.decision.keep_attributes, &out->slot);
+  if (file == nullptr) {
+    // The directory refused the new file after all (where the system tells
+    // only by refusing): decided again as a directory the user cannot
+    // write, which never chooses a replacement.
+    if (!creation_was_refused() || !place.facts.directory_writable) {
+      return nullptr;
+    }
+    place.facts.directory_writable = false;
+    place.decision = decide_output(place.facts);
+    return place.decision.action == output_action::write_in_place ? open_file_at(out) : nullptr;
+  }
+  if (place.decision.keep_attributes && !copy_file_attributes(file, place)) {
     out->failed = true;
   }
   return file;
@@ -158,15 +173,16 @@ std::FILE* open_file_at(output_file* out) {
 
 }  // namespace
 
-int open_output_file(const char* path, output_name_kind kind, output_file* out) {
+int open_output_file(const char* path, const output_request& request, output_file* out) {
   out->path = path;
   out->slot = -1;
   out->failed = false;
-  find_output_place(path, kind == output_name_kind::typed, &out->place);
+  find_output_place(path, request, &out->place);
   out->cut_pending = out->place.cut_before_writing;
-  out->file = out->place.refused             ? nullptr
-              : out->place.stream != nullptr ? out->place.stream
-                                             : open_file_at(out);
+  const output_action action = out->place.decision.action;
+  out->file = action == output_action::refuse ? nullptr
+              : out->place.stream != nullptr  ? out->place.stream
+                                              : open_file_at(out);
   if (out->file == nullptr) {
     release_output_place(&out->place);
     out->failed = true;
@@ -193,7 +209,7 @@ int close_output_file(output_file* out) {
   bool whole = !out->failed && std::fflush(out->file) == 0 && std::ferror(out->file) == 0;
   // Only an existing file's content is at stake if the rename reaches the
   // disk before the data it names.
-  if (whole && out->slot >= 0 && out->place.replaces_file) {
+  if (whole && out->slot >= 0 && replaces_file(out->place)) {
     whole = sync_to_storage(out->file);
   }
   const bool closed = std::fclose(out->file) == 0;
@@ -242,7 +258,9 @@ bool writes_directly_over(const output_file& out, const name_info& file) {
 int write_output_file(const char* path, const output_piece* pieces, int piece_count,
                       output_name_kind kind) {
   output_file out;
-  if (open_output_file(path, kind, &out) == status::ok) {
+  output_request request;
+  request.kind = kind;
+  if (open_output_file(path, request, &out) == status::ok) {
     for (int i = 0; i < piece_count; ++i) {
       write_output_bytes(&out, pieces[i].bytes, pieces[i].count);
     }

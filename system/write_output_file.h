@@ -1,25 +1,14 @@
 // Writes an output file so that no failure or interruption can destroy
 // what stood at its name: the bytes go to a new temporary file beside it,
 // which is synced (when an older file is at stake), closed and only then
-// renamed over the name. What happens at a name depends on who chose it
-// (see output_name_kind and find_output_place).
+// renamed over the name. What happens at a name is decided by the rules of
+// output_rules.h (see find_output_place).
 #pragma once
 
 #include <cstdint>
 
 #include "system/file_system.h"
 #include "system/messages.h"
-
-// Where an output name came from, which decides what may stand at it.
-enum class output_name_kind {
-  // Typed by the user: the user's links are followed, a descriptor name
-  // (/dev/stdout), device, FIFO or socket is written as a stream, and a
-  // regular file the user may not write is kept.
-  typed,
-  // Chosen by the program (a plane file, the default name): always replaced
-  // by a regular file, whatever stands there.
-  chosen,
-};
 
 // One output file while it is written.
 struct output_file {
@@ -32,13 +21,11 @@ struct output_file {
   message_id failure = message_id::write_error;  // what to say when failed
 };
 
-// Opens path for writing. Returns 0, or status::write_failed when it cannot
-// be opened (a directory or a file the user may not write stands at the
-// name, or no file can be created there): report_output_failure then prints
-// message_id::cannot_create, and the name keeps what it held. Where the
-// directory refuses new files but an existing regular file at path may be
-// written, that file is written in place, as the only way left.
-int open_output_file(const char* path, output_name_kind kind, output_file* out);
+// Opens path for writing as the rules decide. Returns 0, or
+// status::write_failed when the rules refuse the name or the file cannot be
+// opened: report_output_failure then prints message_id::cannot_create, and
+// the name keeps what it held.
+int open_output_file(const char* path, const output_request& request, output_file* out);
 
 // Appends count bytes; a failure is remembered for close_output_file.
 void write_output_bytes(output_file* out, const std::uint8_t* bytes, std::uint64_t count);

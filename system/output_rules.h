@@ -1,0 +1,101 @@
+// What a run does with each output name, decided from the facts about the
+// name alone. This is the only place the rules live: each system's file
+// layer gathers the facts on the very entry it then uses, asks
+// decide_output, and carries out the answer; a link that is followed is
+// asked about again at what it leads to. No call here touches the system.
+//
+// The rules, first match wins (the README's table, row for row):
+//  1. A plane that would be written over the input: refused.
+//  2. A descriptor name (/dev/stdout, /dev/fd/N, /proc/self/fd/N): refused
+//     when the descriptor was not handed to the program open, or is open
+//     only for reading with something other than a regular file behind it;
+//     written through it when open for writing; a regular file open only for
+//     reading is opened again for writing, as its name would open it.
+//  3. A directory: refused.
+//  4. In a sticky directory that others may write, anything owned by
+//     neither the user nor the directory's owner: refused, root included.
+//  5. A symbolic link the user typed that is theirs or the directory's
+//     owner's: followed, and what it leads to decided anew.
+//  6. A device or FIFO the user typed: written as a stream. A socket the
+//     user typed: refused (no system opens one by name).
+//  7. A regular file the user typed but may not write: kept, refused.
+//  8. Anything the directory lets the user replace: replaced by a new file
+//     through a temporary file and a rename. A regular file keeps its
+//     attributes when typed or the user's own.
+//  9. A regular file the directory does not let the user replace, typed or
+//     the user's own with one name, and writable: written in place.
+// 10. Everything else: refused.
+#pragma once
+
+#include <cstdint>
+
+// Where an output name came from, which decides what may stand at it.
+enum class output_name_kind {
+  // Typed by the user: treated as the shell treats a name after ">".
+  typed,
+  // Chosen by the program (a plane file, the default name): never opened
+  // through a link, a device or a descriptor, and never written into a file
+  // that is not the user's own.
+  chosen,
+};
+
+// What stands at a name.
+enum class name_holds {
+  nothing,
+  regular_file,
+  directory,
+  symbolic_link,
+  descriptor,  // an entry of the directory of the process's descriptors
+  device,
+  fifo,
+  socket,
+};
+
+// How a descriptor named by a descriptor name stood when the program began.
+enum class descriptor_start {
+  closed,  // closed then, or one the program has opened since
+  read_only,
+  writable,
+};
+
+struct output_facts {
+  output_name_kind kind = output_name_kind::typed;
+  bool plane = false;  // a plane file, which must never replace the input
+  name_holds holds = name_holds::nothing;
+  // Who runs.
+  std::uint32_t user = 0;
+  bool root = false;
+  // The directory the entry stands in.
+  bool directory_writable = true;  // the user may create and remove entries
+  bool directory_sticky = false;
+  bool directory_writable_by_others = false;  // by its group or by everyone
+  std::uint32_t directory_owner = 0;
+  // What stands at the name.
+  std::uint32_t owner = 0;
+  bool writable = true;  // by its permission bits, or its read-only attribute
+  std::uint64_t links = 1;
+  bool is_input = false;  // the entry, or what a link there leads to
+  // A descriptor name: how that descriptor stood at start, and whether a
+  // regular file is behind it.
+  descriptor_start descriptor = descriptor_start::closed;
+  bool descriptor_regular = false;
+};
+
+enum class output_action {
+  refuse,                    // "File '%s' cannot create.", status 10
+  replace,                   // a temporary file renamed over the name
+  follow_link,               // decide again at what the link leads to
+  write_through_descriptor,  // a copy of the descriptor, cut first if a file
+  reopen_descriptor,         // the file behind it opened anew, cut first
+  write_as_stream,           // opened for writing, bytes written in order
+  write_in_place,            // the file itself cut and written: the last resort
+};
+
+struct output_decision {
+  output_action action = output_action::refuse;
+  // For replace: the new file takes the old one's owner, group,
+  // permission bits and access list.
+  bool keep_attributes = false;
+};
+
+output_decision decide_output(const output_facts& facts);
