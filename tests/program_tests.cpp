@@ -1183,6 +1183,12 @@ void socket_input(const scratch_dir&, run_options* options) {
   options->descriptors.push_back({0, ends[1]});
 }
 
+run_options closed_descriptor(int number) {
+  run_options options;
+  options.descriptors.push_back({number, -1});
+  return options;
+}
+
 run_options as_user(bool ordinary) {
   run_options options;
   options.without_root = ordinary;
@@ -1219,6 +1225,116 @@ run_options size_limited(bool kills) {
   options.file_size_limit = 64;
   options.file_size_limit_kills = kills;
   return options;
+}
+
+// A user who is neither the test nor the one the programs run as.
+constexpr uid_t other_user = 1002;
+
+void plant_as_other_user(const std::string& path, const bytes& content) {
+  ASSERT_TRUE(write_file(path, content));
+  ASSERT_EQ(chown(path.c_str(), other_user, other_user), 0);
+  ASSERT_EQ(chmod(path.c_str(), 0666), 0);
+}
+
+void expect_planted(const std::string& path, const bytes& content) {
+  EXPECT_EQ(read_file(path), content) << path;
+  struct stat info {};
+  EXPECT_EQ(lstat(path.c_str(), &info), 0);
+  EXPECT_EQ(info.st_uid, other_user) << path;
+}
+
+// Files another user planted, and the user's own files, at names in a
+// directory the user cannot write and in a sticky one everyone may write.
+// Needs root to give files away; the programs run as an ordinary user
+// unless said.
+void add_other_users_cases(std::vector<safety_case>* cases) {
+  const std::vector<std::string> chosen = plus_planes(tesvarex, {"tesvarex.bmp"});
+  std::string refusals;
+  for (const std::string& name : tesvarex.planes) {
+    refusals += "File '" + name + "' cannot create.\n";
+  }
+  refusals += "File 'tesvarex.bmp' cannot create.\n";
+  cases->push_back({"another user's files at the chosen names, directory not writable",
+                    &tesvarex,
+                    {"in.bmp"},
+                    [chosen](const scratch_dir& d) {
+                      for (const std::string& name : chosen) {
+                        plant_as_other_user(d.file(name), {});
+                      }
+                      ASSERT_EQ(chmod(d.path().c_str(), 0755), 0);
+                    },
+                    as_user(true),
+                    0,
+                    10,
+                    refusals,
+                    [chosen](const scratch_dir& d) {
+                      for (const std::string& name : chosen) {
+                        expect_planted(d.file(name), {});
+                      }
+                    }});
+  cases->push_back({"the user's own files written in place, but not one with a second name",
+                    &tesvarex,
+                    {"in.bmp", "/dev/null"},
+                    [](const scratch_dir& d) {
+                      ASSERT_TRUE(write_file(d.file("victim"), victim));
+                      ASSERT_EQ(link(d.file("victim").c_str(), d.file("bmp_yuv_u.bmp").c_str()), 0);
+                      for (const std::string name : {"victim", "bmp_yuv_v.bmp", "bmp_yuv_y.bmp"}) {
+                        ASSERT_TRUE(name == "victim" || write_file(d.file(name), stale_plane));
+                        ASSERT_EQ(chown(d.file(name).c_str(), 65534, 65534), 0);
+                      }
+                      ASSERT_EQ(chmod(d.path().c_str(), 0755), 0);
+                    },
+                    as_user(true),
+                    0,
+                    10,
+                    "File 'bmp_yuv_u.bmp' cannot create.\n",
+                    [](const scratch_dir& d) {
+                      EXPECT_EQ(read_file(d.file("victim")), victim);
+                      const picture result = converted(tesvarex, known_colours(tesvarex));
+                      for (const std::size_t i : {std::size_t{0}, std::size_t{2}}) {
+                        EXPECT_EQ(read_file(d.file(tesvarex.planes[i])),
+                                  expected_bitmap32(plane_of(result, plane_bytes[i])));
+                      }
+                    }});
+  for (const bool ordinary : {false, true}) {
+    const std::string who = ordinary ? ", as an ordinary user" : ", as root";
+    // A temporary file made at all would end the run with SIGKILL.
+    run_options options = as_user(ordinary);
+    options.signal_on_temporary_file = SIGKILL;
+    const auto sticky = [](const scratch_dir& d) { ASSERT_EQ(chmod(d.path().c_str(), 01777), 0); };
+    cases->push_back({"another user's file in a sticky directory" + who,
+                      &tesvar,
+                      {"in.bmp", "out.bmp"},
+                      [sticky](const scratch_dir& d) {
+                        sticky(d);
+                        plant_as_other_user(d.file("out.bmp"), victim);
+                      },
+                      options,
+                      0,
+                      10,
+                      "File 'out.bmp' cannot create.\n",
+                      [](const scratch_dir& d) {
+                        expect_only(d, {"in.bmp", "out.bmp"});
+                        expect_planted(d.file("out.bmp"), victim);
+                      }});
+    cases->push_back({"another user's link in a sticky directory" + who,
+                      &tesvar,
+                      {"in.bmp", "out.bmp"},
+                      [sticky](const scratch_dir& d) {
+                        sticky(d);
+                        plant_as_other_user(d.file("target"), victim);
+                        ASSERT_EQ(symlink("target", d.file("out.bmp").c_str()), 0);
+                        ASSERT_EQ(lchown(d.file("out.bmp").c_str(), other_user, other_user), 0);
+                      },
+                      options,
+                      0,
+                      10,
+                      "File 'out.bmp' cannot create.\n",
+                      [](const scratch_dir& d) {
+                        EXPECT_TRUE(S_ISLNK(mode_of(d.file("out.bmp"))));
+                        expect_planted(d.file("out.bmp"), victim);
+                      }});
+  }
 }
 
 // Cases that need a file-size limit, a signal, a symbolic link, a FIFO,
@@ -1446,6 +1562,92 @@ std::vector<safety_case> posix_safety_cases() {
                      expect_only(d, {"in.bmp", "ro.bmp"});
                      EXPECT_EQ(read_file(d.file("ro.bmp")), victim);
                    }});
+  // Descriptors the caller left closed: their names lead nowhere, whatever
+  // the program has opened since under those numbers.
+  const std::pair<int, std::string> closed_names[] = {{0, "/dev/stdin"},
+                                                      {1, "/dev/stdout"},
+                                                      {2, "/dev/stderr"},
+                                                      {3, "/dev/fd/3"},
+                                                      {3, "/proc/self/fd/3"}};
+  for (const auto& [number, name] : closed_names) {
+    // With the standard error stream closed, no message reaches the tests.
+    const auto said = [number = number](const std::string& text) {
+      return number == 2 ? std::string() : text;
+    };
+    cases.push_back({"descriptor " + std::to_string(number) + " closed, " + name + " as output",
+                     &tesvar,
+                     {"in.bmp", name},
+                     {},
+                     closed_descriptor(number),
+                     0,
+                     10,
+                     said("File '" + name + "' cannot create.\n"),
+                     [](const scratch_dir& d) { expect_only(d, {"in.bmp"}); }});
+    cases.push_back({"descriptor " + std::to_string(number) + " closed, " + name + " as input",
+                     &tesvar,
+                     {name, "out.bmp"},
+                     {},
+                     closed_descriptor(number),
+                     0,
+                     11,
+                     said("'" + name + "' open error.\n"),
+                     [](const scratch_dir& d) { expect_only(d, {"in.bmp"}); }});
+  }
+  for (const int number : {5, 7, 9}) {
+    const std::string name = "/dev/fd/" + std::to_string(number);
+    cases.push_back({name + " closed while the planes are written",
+                     &tesvarex,
+                     {"in.bmp", name},
+                     {},
+                     {},
+                     0,
+                     10,
+                     "File '" + name + "' cannot create.\n",
+                     [](const scratch_dir& d) {
+                       expect_only(d, plus_planes(tesvarex, {"in.bmp"}));
+                       const picture result = converted(tesvarex, known_colours(tesvarex));
+                       for (std::size_t i = 0; i < tesvarex.planes.size(); ++i) {
+                         EXPECT_EQ(read_file(d.file(tesvarex.planes[i])),
+                                   expected_bitmap32(plane_of(result, plane_bytes[i])));
+                       }
+                     }});
+  }
+  cases.push_back(
+      {"standard error closed while the planes fail",
+       &tesvarex,
+       {"/dev/stdin", "out.bmp"},
+       [](const scratch_dir& d) {
+         for (const std::string& plane : tesvarex.planes) {
+           ASSERT_TRUE(std::filesystem::create_directory(d.file(plane)));
+         }
+       },
+       closed_descriptor(2),
+       0,
+       10,
+       "",
+       [](const scratch_dir& d) { EXPECT_EQ(read_file(d.file("out.bmp")), result_of(tesvarex)); },
+       socket_input});
+  run_options bounded;
+  bounded.time_limit_seconds = 60;
+  cases.push_back({"/dev/stdin as output while standard input is a pipe",
+                   &tesvar,
+                   {"in.bmp", "/dev/stdin"},
+                   {},
+                   bounded,
+                   0,
+                   10,
+                   "File '/dev/stdin' cannot create.\n",
+                   [](const scratch_dir& d) { expect_only(d, {"in.bmp"}); },
+                   [](const scratch_dir&, run_options* options) {
+                     int ends[2];
+                     ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+                     // The writing end stays open, so the pipe never ends.
+                     options->descriptors.push_back({0, ends[0]});
+                     options->descriptors.push_back({9, ends[1]});
+                   }});
+  if (geteuid() == 0) {
+    add_other_users_cases(&cases);
+  }
   cases.push_back(
       {"/dev/full still fails",
        &morvanex,
@@ -1638,15 +1840,16 @@ TEST(ProgramSafety, LinksFlippedAtTheNameAreNeverWrittenThrough) {
 }
 #endif
 
-// A signal that ends the program, sent as soon as the first temporary file
+// A signal that ends the program, sent as soon as every temporary file
 // exists: the input, converted in place, stays whole, and no temporary file
 // is left. A plane may have been completed and renamed into place before
-// the signal arrived.
+// the signal arrived. Sent with kill, the signals that also report faults
+// clean up like the others.
 TEST(ProgramSafety, TerminatedInPlaceRunKeepsTheInput) {
   const bytes input = build_bitmap(encode_24(large_picture(2000, 1500, 1), false));
   const int signals[] = {SIGTERM,
 #ifndef _WIN32
-                         SIGQUIT, SIGUSR1
+                         SIGQUIT, SIGUSR1, SIGSEGV, SIGABRT
 #endif
   };
   for (const program* p : {&tesvar, &morvanex}) {
@@ -1656,6 +1859,7 @@ TEST(ProgramSafety, TerminatedInPlaceRunKeepsTheInput) {
       put_files(dir, {{"in.bmp", input}});
       run_options options;
       options.signal_on_temporary_file = signal_number;
+      options.temporary_files_before_signal = static_cast<int>(p->planes.size()) + 1;
       if (const std::string why = unsupported_options(options); !why.empty()) {
         GTEST_SKIP() << why;
       }

@@ -28,9 +28,14 @@ struct run_options {
   // Leaves the signal for passing file_size_limit at its default action, so
   // that passing the cap ends the program instead of failing the write.
   bool file_size_limit_kills = false;
-  // A signal sent to the program as soon as a hidden entry (a temporary
-  // file) appears in working_dir; 0 for none.
+  // A signal sent to the program as soon as temporary_files_before_signal
+  // hidden entries (temporary files) have appeared in working_dir; 0 for
+  // none.
   int signal_on_temporary_file = 0;
+  int temporary_files_before_signal = 1;
+  // Ends the program with SIGALRM after this many seconds (0: never), so
+  // that a program that blocks cannot hold the tests.
+  unsigned time_limit_seconds = 0;
   // The program's file-creation mask; -1 keeps the tests' own.
   int umask = -1;
   // When the tests run as root, the program runs as the user nobody, so
@@ -39,8 +44,9 @@ struct run_options {
   // "NAME=value" entries added to the environment.
   std::vector<std::string> environment;
   // Descriptors of the tests the program gets under other numbers: {n, fd}
-  // gives it fd as its descriptor n (0 to 3), in place of the null device,
-  // the captured pipes or nothing. The tests keep and close fd.
+  // gives it fd as its descriptor n (0 to 9), in place of the null device,
+  // the captured pipes or nothing; {n, -1} leaves n closed. The tests keep
+  // and close fd.
   std::vector<std::pair<int, int>> descriptors;
 };
 

@@ -94,13 +94,14 @@ constexpr uid_t nobody = 65534;
 bool hand_over_descriptors(const std::vector<std::pair<int, int>>& descriptors) {
   constexpr int above = 100;
   for (const auto& [number, fd] : descriptors) {
-    if (fcntl(fd, F_DUPFD, above + number) != above + number) {
+    if (fd >= 0 && fcntl(fd, F_DUPFD, above + number) != above + number) {
       return false;
     }
   }
-  for (const auto& pair : descriptors) {
-    const int number = pair.first;
-    if (dup2(above + number, number) < 0 || close(above + number) != 0) {
+  for (const auto& [number, fd] : descriptors) {
+    const bool handed = fd < 0 ? close(number) == 0 || errno == EBADF
+                               : dup2(above + number, number) >= 0 && close(above + number) == 0;
+    if (!handed) {
       return false;
     }
   }
@@ -135,6 +136,7 @@ void no_core_files() {
   if (options.umask >= 0) {
     umask(static_cast<mode_t>(options.umask));
   }
+  alarm(options.time_limit_seconds);  // kept across execve
   if (chdir(setup.dir) != 0) {
     write_all(STDERR_FILENO, "run_program: chdir failed\n");
     _exit(127);
@@ -167,14 +169,16 @@ std::vector<char*> pointers_to(std::vector<std::string>& texts) {
 struct watch {
   int fd = -1;  // inotify descriptor, or -1
   int signal = 0;
+  int hidden_entries_left = 0;  // before the signal is sent
   pid_t pid = 0;
 };
 
-watch start_watch(const std::string& dir, int signal) {
+watch start_watch(const std::string& dir, int signal, int hidden_entries) {
   watch w;
   if (signal == 0) {
     return w;
   }
+  w.hidden_entries_left = hidden_entries;
   w.fd = inotify_init1(IN_CLOEXEC);
   if (w.fd < 0 || inotify_add_watch(w.fd, dir.c_str(), IN_CREATE) < 0) {
     fail("inotify");
@@ -183,14 +187,14 @@ watch start_watch(const std::string& dir, int signal) {
   return w;
 }
 
-// Reads the watch's events and signals the child once, at the first hidden
-// entry created.
+// Reads the watch's events and signals the child once, when the awaited
+// count of hidden entries has been created.
 void check_watch(watch& w) {
   alignas(inotify_event) char events[4096];
   const ssize_t n = read(w.fd, events, sizeof events);
   for (ssize_t at = 0; at < n;) {
     const auto* event = reinterpret_cast<const inotify_event*>(events + at);
-    if (event->len > 0 && event->name[0] == '.') {
+    if (event->len > 0 && event->name[0] == '.' && --w.hidden_entries_left <= 0) {
       kill(w.pid, w.signal);
       close_fd(w.fd);
       return;
@@ -301,7 +305,8 @@ program_result run_program(const std::string& executable, const std::vector<std:
   }
   pipe_ends out = make_pipe();
   pipe_ends err = make_pipe();
-  watch w = start_watch(working_dir, options.signal_on_temporary_file);
+  watch w = start_watch(working_dir, options.signal_on_temporary_file,
+                        options.temporary_files_before_signal);
   const pid_t pid = fork();
   if (pid < 0) {
     fail("fork");

@@ -1,0 +1,213 @@
+// The rules for output names, one row per line of the README's table "What
+// stands at the name", each asked for a name the user typed (the result's)
+// and for one the program chose (a plane's, or the default name).
+#include "system/output_rules.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+namespace {
+
+constexpr std::uint32_t me = 1001;
+constexpr std::uint32_t other = 1002;
+constexpr std::uint32_t directory_owner = 1003;
+
+// A regular file of the user's, one name, writable, in a directory of the
+// user's that nobody else may write.
+output_facts own_file() {
+  output_facts f;
+  f.holds = name_holds::regular_file;
+  f.user = me;
+  f.owner = me;
+  f.directory_owner = me;
+  return f;
+}
+
+// A sticky directory everyone may write, owned by someone else (/tmp).
+output_facts in_shared_sticky(output_facts f) {
+  f.directory_sticky = true;
+  f.directory_writable_by_others = true;
+  f.directory_owner = directory_owner;
+  return f;
+}
+
+output_facts descriptor(descriptor_start start, bool regular) {
+  output_facts f;
+  f.holds = name_holds::descriptor;
+  f.user = me;
+  f.descriptor = start;
+  f.descriptor_regular = regular;
+  return f;
+}
+
+output_facts with(output_facts f, const std::function<void(output_facts&)>& change) {
+  change(f);
+  return f;
+}
+
+constexpr output_decision refuse{output_action::refuse, false};
+constexpr output_decision replace{output_action::replace, false};
+constexpr output_decision replace_keeping{output_action::replace, true};
+constexpr output_decision in_place{output_action::write_in_place, false};
+constexpr output_decision follow{output_action::follow_link, false};
+constexpr output_decision stream{output_action::write_as_stream, false};
+
+struct rule_case {
+  std::string line;  // the README's line, and what differs within it
+  output_facts facts;
+  output_decision typed;
+  output_decision chosen;
+};
+
+const rule_case rule_cases[] = {
+    {"the input at a plane name", with(own_file(), [](auto& f) { f.plane = f.is_input = true; }),
+     replace_keeping, refuse},
+    {"a link to the input at a plane name",
+     with(own_file(),
+          [](auto& f) {
+            f.holds = name_holds::symbolic_link;
+            f.plane = f.is_input = true;
+          }),
+     follow, refuse},
+    {"descriptor closed at start", descriptor(descriptor_start::closed, true), refuse, refuse},
+    {"descriptor open for writing",
+     descriptor(descriptor_start::writable, false),
+     {output_action::write_through_descriptor, false},
+     refuse},
+    {"descriptor open only for reading, a regular file behind it",
+     descriptor(descriptor_start::read_only, true),
+     {output_action::reopen_descriptor, false},
+     refuse},
+    {"descriptor open only for reading, a pipe behind it",
+     descriptor(descriptor_start::read_only, false), refuse, refuse},
+    {"a directory", with(own_file(), [](auto& f) { f.holds = name_holds::directory; }), refuse,
+     refuse},
+    {"sticky, shared: another user's file",
+     in_shared_sticky(with(own_file(), [](auto& f) { f.owner = other; })), refuse, refuse},
+    {"sticky, shared: another user's file, run by root",
+     in_shared_sticky(with(own_file(),
+                           [](auto& f) {
+                             f.owner = other;
+                             f.user = 0;
+                             f.root = true;
+                           })),
+     refuse, refuse},
+    {"sticky, shared: another user's link",
+     in_shared_sticky(with(own_file(),
+                           [](auto& f) {
+                             f.holds = name_holds::symbolic_link;
+                             f.owner = other;
+                           })),
+     refuse, refuse},
+    {"sticky, group-writable: another user's FIFO",
+     with(own_file(),
+          [](auto& f) {
+            f.holds = name_holds::fifo;
+            f.owner = other;
+            f.directory_owner = directory_owner;
+            f.directory_sticky = f.directory_writable_by_others = true;
+          }),
+     refuse, refuse},
+    {"the user's own link", with(own_file(), [](auto& f) { f.holds = name_holds::symbolic_link; }),
+     follow, replace},
+    {"the directory owner's link in a shared sticky directory",
+     in_shared_sticky(with(own_file(),
+                           [](auto& f) {
+                             f.holds = name_holds::symbolic_link;
+                             f.owner = directory_owner;
+                           })),
+     follow, refuse},
+    {"a device", with(own_file(), [](auto& f) { f.holds = name_holds::device; }), stream, replace},
+    {"a FIFO", with(own_file(), [](auto& f) { f.holds = name_holds::fifo; }), stream, replace},
+    {"a named socket", with(own_file(), [](auto& f) { f.holds = name_holds::socket; }), refuse,
+     replace},
+    {"a regular file the user may not write", with(own_file(), [](auto& f) { f.writable = false; }),
+     refuse, replace_keeping},
+    {"nothing, directory writable",
+     with(own_file(), [](auto& f) { f.holds = name_holds::nothing; }), replace, replace},
+    {"nothing, in a shared sticky directory",
+     in_shared_sticky(with(own_file(), [](auto& f) { f.holds = name_holds::nothing; })), replace,
+     replace},
+    {"the user's own file", own_file(), replace_keeping, replace_keeping},
+    {"another user's file, directory writable", with(own_file(), [](auto& f) { f.owner = other; }),
+     replace_keeping, replace},
+    {"another user's link, not sticky",
+     with(own_file(),
+          [](auto& f) {
+            f.holds = name_holds::symbolic_link;
+            f.owner = other;
+          }),
+     replace, replace},
+    {"the directory owner's file in a sticky directory only the owner writes",
+     with(own_file(),
+          [](auto& f) {
+            f.owner = f.directory_owner = directory_owner;
+            f.directory_sticky = true;
+          }),
+     in_place, refuse},
+    {"the user's own file, directory not writable",
+     with(own_file(), [](auto& f) { f.directory_writable = false; }), in_place, in_place},
+    {"the user's own file with two names, directory not writable",
+     with(own_file(),
+          [](auto& f) {
+            f.directory_writable = false;
+            f.links = 2;
+          }),
+     in_place, refuse},
+    {"another user's writable file, directory not writable",
+     with(own_file(),
+          [](auto& f) {
+            f.directory_writable = false;
+            f.owner = other;
+          }),
+     in_place, refuse},
+    {"the user's own read-only file, directory not writable",
+     with(own_file(),
+          [](auto& f) {
+            f.directory_writable = false;
+            f.writable = false;
+          }),
+     refuse, refuse},
+    {"nothing, directory not writable",
+     with(own_file(),
+          [](auto& f) {
+            f.holds = name_holds::nothing;
+            f.directory_writable = false;
+          }),
+     refuse, refuse},
+    {"the user's own link, directory not writable",
+     with(own_file(),
+          [](auto& f) {
+            f.holds = name_holds::symbolic_link;
+            f.directory_writable = false;
+          }),
+     follow, refuse},
+};
+
+void expect_decision(const output_decision& got, const output_decision& want) {
+  EXPECT_EQ(static_cast<int>(got.action), static_cast<int>(want.action));
+  EXPECT_EQ(got.keep_attributes, want.keep_attributes);
+}
+
+TEST(OutputRules, EveryLineOfTheTableForTypedAndChosenNames) {
+  for (const rule_case& c : rule_cases) {
+    SCOPED_TRACE(c.line);
+    output_facts typed = c.facts;
+    typed.kind = output_name_kind::typed;
+    typed.plane = false;  // only the result's name is typed
+    output_facts chosen = c.facts;
+    chosen.kind = output_name_kind::chosen;
+    {
+      SCOPED_TRACE("typed");
+      expect_decision(decide_output(typed), c.typed);
+    }
+    {
+      SCOPED_TRACE("chosen");
+      expect_decision(decide_output(chosen), c.chosen);
+    }
+  }
+}
+
+}  // namespace
