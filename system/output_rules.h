@@ -4,27 +4,28 @@
 // decide_output, and carries out the answer; a link that is followed is
 // asked about again at what it leads to. No call here touches the system.
 //
-// The rules, first match wins (the README's table, row for row):
-//  1. A plane that would be written over the input: refused.
-//  2. A descriptor name (/dev/stdout, /dev/fd/N, /proc/self/fd/N): refused
-//     when the descriptor was not handed to the program open, or is open
-//     only for reading with something other than a regular file behind it;
-//     written through it when open for writing; a regular file open only for
-//     reading is opened again for writing, as its name would open it.
-//  3. A directory: refused.
-//  4. In a sticky directory that others may write, anything owned by
-//     neither the user nor the directory's owner: refused, root included.
-//  5. A symbolic link the user typed that is theirs or the directory's
-//     owner's: followed, and what it leads to decided anew.
-//  6. A device or FIFO the user typed: written as a stream. A socket the
-//     user typed: refused (no system opens one by name).
-//  7. A regular file the user typed but may not write: kept, refused.
-//  8. Anything the directory lets the user replace: replaced by a new file
-//     through a temporary file and a rename. A regular file keeps its
+// The rules, first match wins (the README's table, row for row; "typed" is
+// the result's name as the user gave it, "chosen" a plane's or the default
+// name):
+//  1. The input at a plane name: refused.
+//  2-5. A descriptor name (typed only): refused when the descriptor was
+//     not handed over open; written through it when open for writing; the
+//     file behind it opened anew when open only for reading and a regular
+//     file; refused otherwise.
+//  6. A directory: refused.
+//  7. In a sticky directory others may write, anything owned by neither
+//     the user nor the directory's owner: refused, root included.
+//  8. A link of the user's or the directory owner's: followed when typed,
+//     and what it leads to decided anew.
+//  9. A device or FIFO: written as a stream when typed.
+// 10. A socket: refused when typed (no system opens one by name).
+// 11. A regular file the user may not write: refused when typed.
+// 12-13. Anything the directory lets the user replace: replaced by a new
+//     file through a temporary file and a rename; a regular file keeps its
 //     attributes when typed or the user's own.
-//  9. A regular file the directory does not let the user replace, typed or
-//     the user's own with one name, and writable: written in place.
-// 10. Everything else: refused.
+// 14. A regular file the directory does not let the user replace, typed or
+//     the user's own with one name: written in place.
+// 15. Everything else: refused.
 #pragma once
 
 #include <cstdint>
