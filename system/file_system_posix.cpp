@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -48,11 +49,15 @@ constexpr const char access_list_name[] = "system.posix_acl_access";
 
 // The directory whose entries are the process's open descriptors:
 // /proc/self/fd, which /dev/fd leads to on Linux. It is looked up while
-// directory is held open, so both lookups meet the same directory.
+// directory is held open, so both lookups meet the same directory; only a
+// directory of the process file system is worth the lookup.
 bool is_descriptor_directory(int directory) {
+  constexpr long process_file_system = 0x9fa0;  // PROC_SUPER_MAGIC
+  struct statfs system {};
   struct stat here {};
   struct stat descriptors {};
-  return fstat(directory, &here) == 0 && stat("/proc/self/fd", &descriptors) == 0 &&
+  return fstatfs(directory, &system) == 0 && system.f_type == process_file_system &&
+         fstat(directory, &here) == 0 && stat("/proc/self/fd", &descriptors) == 0 &&
          same_file(here, descriptors);
 }
 

@@ -182,10 +182,12 @@ void describe_for_rules(HANDLE handle, bool links_opened, output_facts* facts) {
   const name_info info = describe_handle(handle, links_opened);
   BY_HANDLE_FILE_INFORMATION details{};
   const bool detailed = GetFileInformationByHandle(handle, &details) != 0;
-  facts->holds = info.stream      ? name_holds::device
-                 : info.directory ? name_holds::directory
-                 : info.regular   ? name_holds::regular_file
-                                  : name_holds::symbolic_link;
+  // A link opened as itself is neither a directory nor a regular file; what
+  // cannot be described at all is taken for a device.
+  facts->holds = !info.exists || info.stream ? name_holds::device
+                 : info.directory            ? name_holds::directory
+                 : info.regular              ? name_holds::regular_file
+                                             : name_holds::symbolic_link;
   facts->writable = !detailed || (details.dwFileAttributes & FILE_ATTRIBUTE_READONLY) == 0;
   facts->links = detailed ? details.nNumberOfLinks : 1;
 }
