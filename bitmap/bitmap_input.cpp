@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "bitmap/check_bitmap_header.h"
 #include "bitmap/pixel_rows.h"
 #include "system/alloc_large_block.h"
 #include "system/messages.h"
@@ -56,65 +57,91 @@ bool grow_block(std::uint8_t** data, std::size_t used, std::size_t* capacity, st
   return true;
 }
 
-// The bytes of a stream worth keeping once its header has come: what the
-// header check and the unpacker can look at, and no more than one byte
-// past the header (the least a bitmap holds) when the header already says
-// it is no bitmap.
-std::uint64_t stream_bytes_needed(const std::uint8_t* header_bytes) {
-  constexpr std::uint64_t least = bitmap_header_bytes + 1;
-  const bitmap_header h = read_bitmap_header(header_bytes);
-  if (h.bf_type != bitmap_magic || h.bf_reserved1 != 0 || h.bf_reserved2 != 0) {
-    return least;
+// Reads into data[*used] on until *used is want (growing the block as
+// needed, never past want) or the stream ends. False when no memory is
+// left to grow; a read error shows in ferror.
+bool read_held(std::FILE* file, std::uint8_t** data, std::size_t* capacity, std::size_t* used,
+               std::uint64_t want) {
+  while (*used < want) {
+    if (*used == *capacity && !grow_block(data, *used, capacity, want)) {
+      return false;
+    }
+    const std::uint64_t room = want < *capacity ? want : *capacity;
+    const std::size_t wanted = transfer_part(static_cast<std::size_t>(room) - *used);
+    const std::size_t got = std::fread(*data + *used, 1, wanted, file);
+    *used += got;
+    if (got < wanted) {
+      break;  // the end of the stream, or an error
+    }
   }
-  const std::uint64_t used = bitmap_bytes_used(h);
-  return used > least ? used : least;
+  return true;
 }
 
-// Reads a stream of unknown length until it ends or has given all the
-// bytes that matter (the header's first, then what it says the picture
-// needs), so that an endless stream is not stored. The block handed out
-// may be larger than *size.
-int read_stream(std::FILE* file, const char* path, std::uint8_t** block, std::int64_t* size) {
+// Reads and drops the bytes of a stream from *counted up to want, counting
+// them, so that its length is known as far as the header check asks
+// without their being held.
+void count_rest(std::FILE* file, std::uint64_t* counted, std::uint64_t want) {
+  std::uint8_t scratch[std::size_t{16} << 10];
+  while (*counted < want) {
+    const std::uint64_t left = want - *counted;
+    const std::size_t wanted =
+        left < sizeof scratch ? static_cast<std::size_t>(left) : sizeof scratch;
+    const std::size_t got = std::fread(scratch, 1, wanted, file);
+    *counted += got;
+    if (got < wanted) {
+      return;
+    }
+  }
+}
+
+// Reads a stream of unknown length, judged by its header before anything
+// past it is held: a header the rules refuse at any length ends the read at
+// once with that status; otherwise the bytes the unpacker reads are held
+// and those up to the end the header declares are counted, so that neither
+// an endless stream nor a header claiming gigabytes is stored.
+int read_stream(std::FILE* file, const char* path, bitmap_input* input) {
   std::size_t capacity = first_stream_block;
   std::uint8_t* data = alloc_large_block(capacity, false);
   if (data == nullptr) {
     return report_no_memory();
   }
   std::size_t used = 0;
-  std::uint64_t needed = bitmap_header_bytes + 1;
-  bool header_read = false;
-  for (;;) {
-    if (used == needed) {
-      if (header_read) {
-        break;
+  constexpr std::uint64_t least = bitmap_header_bytes + 1;
+  int result = status::ok;
+  if (!read_held(file, &data, &capacity, &used, least) || std::ferror(file) != 0) {
+    result = std::ferror(file) != 0 ? report_read_error(path) : report_no_memory();
+  } else if (used < least) {
+    result = report_too_small(path, static_cast<std::int64_t>(used));
+  }
+  bitmap_header header{};
+  if (result == status::ok) {
+    header = read_bitmap_header(data);
+    int refusal = status::ok;
+    result = refused_at_any_length(header, &refusal) ? refusal : status::ok;
+  }
+  std::uint64_t counted = used;
+  if (result == status::ok) {
+    const std::uint64_t unpacked = bitmap_bytes_unpacked(header);
+    const std::uint64_t held = unpacked > least ? unpacked : least;
+    if (held > largest_block || !read_held(file, &data, &capacity, &used, held)) {
+      result = report_no_memory();
+    } else {
+      counted = used;
+      if (used == held) {  // the stream goes on
+        count_rest(file, &counted, bitmap_bytes_used(header));
       }
-      header_read = true;
-      needed = stream_bytes_needed(data);
-      continue;
-    }
-    if (used == capacity && !grow_block(&data, used, &capacity, needed)) {
-      std::free(data);
-      return report_no_memory();
-    }
-    const std::size_t room = needed < capacity ? static_cast<std::size_t>(needed) : capacity;
-    const std::size_t wanted = transfer_part(room - used);
-    const std::size_t got = std::fread(data + used, 1, wanted, file);
-    used += got;
-    if (got < wanted) {
-      break;  // the end of the stream, or an error
     }
   }
-  if (std::ferror(file) != 0) {
+  if (result == status::ok && std::ferror(file) != 0) {
+    result = report_read_error(path);
+  }
+  if (result != status::ok) {
     std::free(data);
-    return report_read_error(path);
+    return result;
   }
-  const auto bytes = static_cast<std::int64_t>(used);
-  if (bytes <= bitmap_header_bytes) {
-    std::free(data);
-    return report_too_small(path, bytes);
-  }
-  *block = data;
-  *size = bytes;
+  input->block = data;
+  input->held = used;
+  input->size = counted;
   return status::ok;
 }
 
@@ -139,10 +166,8 @@ int open_bitmap_input(const char* path, bitmap_input* input) {
     return status::stat_error;
   }
   if (is_pipe) {
-    std::int64_t held = 0;
-    const int result = read_stream(file, path, &input->block, &held);
+    const int result = read_stream(file, path, input);
     std::fclose(file);
-    input->size = static_cast<std::uint64_t>(held);
     return result;
   }
   input->file = file;
@@ -156,7 +181,8 @@ int open_bitmap_input(const char* path, bitmap_input* input) {
 
 bool read_input_bytes(const bitmap_input& input, std::uint64_t offset, std::uint64_t count,
                       std::uint8_t* buffer, const std::uint8_t** bytes) {
-  if (offset > input.size || count > input.size - offset || count > SIZE_MAX) {
+  const std::uint64_t present = input.block != nullptr ? input.held : input.size;
+  if (offset > present || count > present - offset || count > SIZE_MAX) {
     return false;
   }
   if (input.block != nullptr) {
@@ -184,6 +210,7 @@ int hold_input_in_memory(bitmap_input* input) {
     return report_read_error(input->path);
   }
   input->block = data;
+  input->held = input->size;
   std::fclose(input->file);
   input->file = nullptr;
   return status::ok;

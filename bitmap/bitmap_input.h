@@ -1,9 +1,11 @@
 // The input bitmap of a run. A file whose size the system knows stays open
 // and is read in pieces at their offsets, so that no more of it is held
 // than a piece; a pipe, FIFO or socket, which can be read only once and
-// forwards, is held in memory, but only as far as its header lets the run
-// look (bitmap_bytes_used; just past the header when it is no bitmap): the
-// rest is left unread, and an endless stream cannot exhaust memory.
+// forwards, is judged by its header first (a header refused at any length
+// ends the read there), then held in memory only as far as the unpacker
+// reads (bitmap_bytes_unpacked) and counted, not held, up to the end the
+// header declares (bitmap_bytes_used): the rest is left unread, and neither
+// an endless stream nor a header that claims gigabytes can exhaust memory.
 #pragma once
 
 #include <cstdint>
@@ -16,14 +18,16 @@ struct bitmap_input {
   const char* path = nullptr;
   std::FILE* file = nullptr;      // open while pieces are read from it
   std::uint8_t* block = nullptr;  // the bytes held in memory, if any
-  std::uint64_t size = 0;         // the bytes of the file, or those held
+  std::uint64_t size = 0;         // the bytes of the file, as far as they were counted
+  std::uint64_t held = 0;         // the bytes of block
   name_info identity;             // which file it is
 };
 
 // Opens path and, for a stream, reads it into memory. On any failure the
 // input holds nothing, the message of the same name is printed here, and
 // the status is status::open_error, stat_error, file_too_small (54 bytes or
-// fewer), load_no_memory or read_error.
+// fewer), load_no_memory or read_error; for a stream whose header the rules
+// refuse at any length, that refusal's status (refused_at_any_length).
 int open_bitmap_input(const char* path, bitmap_input* input);
 
 // The count bytes at offset: read into buffer (count bytes long), or where

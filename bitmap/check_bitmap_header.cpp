@@ -1,6 +1,7 @@
 #include "bitmap/check_bitmap_header.h"
 
 #include "bitmap/bitmap_header.h"
+#include "bitmap/depth_formats.h"
 #include "bitmap/pixel_rows.h"
 #include "system/messages.h"
 #include "system/status.h"
@@ -72,6 +73,17 @@ int check_depth_and_offset(const bitmap_header& h) {
   }
 }
 
+// The first rules: a bitmap at all, and one of one plane, uncompressed.
+int check_kind(const bitmap_header& h) {
+  if (h.bf_type != bitmap_magic || h.bf_reserved1 != 0 || h.bf_reserved2 != 0) {
+    return status::header_not_bitmap;
+  }
+  if (h.bi_planes != 1 || h.bi_compression != 0) {
+    return status::header_planes_or_compression;
+  }
+  return status::ok;
+}
+
 }  // namespace
 
 int check_bitmap_header(const std::uint8_t* block, std::int64_t size) {
@@ -82,11 +94,9 @@ int check_bitmap_header(const std::uint8_t* block, std::int64_t size) {
 }
 
 int check_header_fields(const bitmap_header& h, std::uint64_t file_size) {
-  if (h.bf_type != bitmap_magic || h.bf_reserved1 != 0 || h.bf_reserved2 != 0) {
-    return status::header_not_bitmap;
-  }
-  if (h.bi_planes != 1 || h.bi_compression != 0) {
-    return status::header_planes_or_compression;
+  const int kind = check_kind(h);
+  if (kind != status::ok) {
+    return kind;
   }
   if (!sizes_consistent(h, file_size)) {
     return status::header_sizes_inconsistent;
@@ -99,4 +109,22 @@ int check_header_fields(const bitmap_header& h, std::uint64_t file_size) {
     return status::header_sizes_inconsistent;
   }
   return status::ok;
+}
+
+bool refused_at_any_length(const bitmap_header& h, int* refusal) {
+  *refusal = check_kind(h);
+  if (*refusal != status::ok) {
+    return true;
+  }
+  if (h.bi_size_image != 0) {
+    // Only the declared size against the pixels decides before the length
+    // is known; the depth's rules come after the length's.
+    *refusal = status::header_sizes_inconsistent;
+    return h.bi_size_image < declared_pixel_bytes(h);
+  }
+  *refusal = check_depth_and_offset(h);
+  if (*refusal == status::ok && find_depth_format(h.bi_bit_count) == nullptr) {
+    *refusal = status::unsupported_depth;
+  }
+  return *refusal != status::ok;
 }

@@ -17,3 +17,10 @@ int check_bitmap_header(const std::uint8_t* block, std::int64_t size);
 // The same rules, but the first, for a header already parsed from a file of
 // file_size bytes (more than 54).
 int check_header_fields(const bitmap_header& header, std::uint64_t file_size);
+
+// For a header whose file's length is not known yet (a stream): true when
+// the rules refuse it whatever the length (more than 54 bytes), with that
+// status in *refusal and its message printed as check_header_fields prints
+// it; an unsupported depth, which the run refuses next, counts too (status
+// unsupported_depth). False when the header may pass or fail by the length.
+bool refused_at_any_length(const bitmap_header& header, int* refusal);

@@ -21,9 +21,9 @@ palette_location locate_indexed_palette(const bitmap_header& header) {
   return {palette_offset, static_cast<std::uint32_t>((offset - palette_offset) / 4)};
 }
 
-// One past the last byte the unpacker reads, rows and palette alike; 0
-// when it reads nothing (unsupported depth, width <= 0 or no rows).
-std::uint64_t unpacked_bytes_end(const bitmap_header& header) {
+}  // namespace
+
+std::uint64_t bitmap_bytes_unpacked(const bitmap_header& header) {
   const depth_format* format = find_depth_format(header.bi_bit_count);
   const std::uint64_t rows = header_rows(header);
   if (format == nullptr || header.bi_width <= 0 || rows == 0) {
@@ -39,8 +39,6 @@ std::uint64_t unpacked_bytes_end(const bitmap_header& header) {
                                  row_pixel_bytes(*format, header.bi_width);
   return palette_end > rows_end ? palette_end : rows_end;
 }
-
-}  // namespace
 
 bool is_supported_depth(std::uint16_t bit_count) { return find_depth_format(bit_count) != nullptr; }
 
@@ -65,13 +63,13 @@ palette_location locate_palette(const bitmap_header& header) {
 }
 
 bool pixel_rows_fit(const bitmap_header& header, std::uint64_t size) {
-  return unpacked_bytes_end(header) <= size;
+  return bitmap_bytes_unpacked(header) <= size;
 }
 
 std::uint64_t bitmap_bytes_used(const bitmap_header& header) {
   const std::uint64_t image_end =
       header.bi_size_image != 0 ? std::uint64_t{header.bf_off_bits} + header.bi_size_image : 0;
-  const std::uint64_t read_end = unpacked_bytes_end(header);
+  const std::uint64_t read_end = bitmap_bytes_unpacked(header);
   return image_end > read_end ? image_end : read_end;
 }
 
@@ -97,4 +95,13 @@ void locate_band(const bitmap_layout& layout, std::uint64_t first, std::uint64_t
   const std::uint64_t lowest_stored = layout.bottom_up ? first : layout.rows - first - count;
   *offset = layout.pixel_offset + lowest_stored * layout.stride;
   *length = (count - 1) * layout.stride + layout.row_bytes;
+}
+
+void locate_piece(const bitmap_layout& layout, std::uint64_t row, std::uint64_t first_pixel,
+                  std::uint64_t pixels, std::uint64_t* offset, std::uint64_t* length) {
+  const std::uint64_t stored_row = layout.bottom_up ? row : layout.rows - 1 - row;
+  const std::uint64_t bits = layout.format->bits;
+  // A row's pixel bytes are below 2^33, so neither product nor sum wraps.
+  *offset = layout.pixel_offset + stored_row * layout.stride + first_pixel * bits / 8;
+  *length = (pixels * bits + 7) / 8;
 }

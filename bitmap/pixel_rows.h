@@ -35,6 +35,10 @@ palette_location locate_palette(const bitmap_header& header);
 // nothing (unsupported depth, width <= 0 or no rows) always fits.
 bool pixel_rows_fit(const bitmap_header& header, std::uint64_t size);
 
+// One past the last byte the unpacker reads, rows and palette alike; 0
+// when it reads nothing (unsupported depth, width <= 0 or no rows).
+std::uint64_t bitmap_bytes_unpacked(const bitmap_header& header);
+
 // The most bytes of a file the header check and the unpacker look at: the
 // end of the declared image, of the palette and of the last row. A file cut
 // there is judged and converted as the whole file is.
@@ -62,3 +66,10 @@ bitmap_layout describe_layout(const bitmap_header& header);
 // row without its padding). count > 0, and the rows lie inside the image.
 void locate_band(const bitmap_layout& layout, std::uint64_t first, std::uint64_t count,
                  std::uint64_t* offset, std::uint64_t* length);
+
+// Where the stored bytes of pixels first_pixel to first_pixel + pixels - 1
+// of working row row lie: *length bytes from *offset. first_pixel is a
+// multiple of 8, so that a piece of a 1-bit row starts on a whole byte;
+// pixels > 0, and the piece lies inside the image.
+void locate_piece(const bitmap_layout& layout, std::uint64_t row, std::uint64_t first_pixel,
+                  std::uint64_t pixels, std::uint64_t* offset, std::uint64_t* length);

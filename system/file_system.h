@@ -59,6 +59,17 @@ std::FILE* open_for_reading(const char* path);
 // gives a short read, not a fault.
 bool read_at(std::FILE* file, std::uint64_t offset, std::uint8_t* out, std::size_t count);
 
+// Writes count bytes at offset of an open file, whatever the stream's own
+// position and buffer; false when not all of them were written. Several
+// threads may write different offsets of one file at once. C linkage gives
+// it one name on every system, which the test builds interpose to fail it.
+extern "C" bool write_file_at(std::FILE* file, std::uint64_t offset, const std::uint8_t* bytes,
+                              std::size_t count);
+
+// True when bytes can be written at any offset of the open file: a regular
+// file, not opened for appending (where every write lands at the end).
+bool takes_writes_at_offsets(std::FILE* file);
+
 // The byte count of the file behind an open stream. A pipe or socket has no
 // size to ask for: *is_pipe is set instead. False when the system cannot
 // tell.

@@ -406,6 +406,28 @@ bool read_at(std::FILE* file, std::uint64_t offset, std::uint8_t* out, std::size
   return true;
 }
 
+extern "C" bool write_file_at(std::FILE* file, std::uint64_t offset, const std::uint8_t* bytes,
+                              std::size_t count) {
+  const int handle = fileno(file);
+  for (std::size_t done = 0; done < count;) {
+    const std::size_t part = transfer_part(count - done);
+    const ssize_t put = pwrite(handle, bytes + done, part, static_cast<off_t>(offset + done));
+    if (put < 0 && errno == EINTR) {
+      continue;
+    }
+    if (put <= 0) {
+      return false;
+    }
+    done += static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
+bool takes_writes_at_offsets(std::FILE* file) {
+  const int flags = fcntl(fileno(file), F_GETFL);
+  return flags >= 0 && (flags & O_APPEND) == 0 && is_regular(fileno(file));
+}
+
 bool query_file_size(std::FILE* file, std::int64_t* size, bool* is_pipe) {
   struct stat st {};
   if (fstat(fileno(file), &st) != 0) {

@@ -262,6 +262,29 @@ bool read_at(std::FILE* file, std::uint64_t offset, std::uint8_t* out, std::size
   return true;
 }
 
+extern "C" bool write_file_at(std::FILE* file, std::uint64_t offset, const std::uint8_t* bytes,
+                              std::size_t count) {
+  const HANDLE handle = handle_of(file);
+  for (std::size_t done = 0; done < count;) {
+    const auto part = static_cast<DWORD>(transfer_part(count - done));
+    const std::uint64_t at = offset + done;
+    OVERLAPPED where{};
+    where.Offset = static_cast<DWORD>(at);
+    where.OffsetHigh = static_cast<DWORD>(at >> 32);
+    DWORD put = 0;
+    if (WriteFile(handle, bytes + done, part, &put, &where) == 0 || put == 0) {
+      return false;
+    }
+    done += put;
+  }
+  return true;
+}
+
+// The programs open no file for appending on Windows.
+bool takes_writes_at_offsets(std::FILE* file) {
+  return GetFileType(handle_of(file)) == FILE_TYPE_DISK;
+}
+
 bool query_file_size(std::FILE* file, std::int64_t* size, bool* is_pipe) {
   struct _stat64 st {};
   if (_fstat64(_fileno(file), &st) != 0) {

@@ -202,6 +202,22 @@ void write_output_bytes(output_file* out, const std::uint8_t* bytes, std::uint64
   }
 }
 
+void flush_output_bytes(output_file* out) {
+  if (out->file != nullptr && !out->failed && std::fflush(out->file) != 0) {
+    out->failed = true;
+  }
+}
+
+bool writes_at_offsets(const output_file& out) {
+  return out.file != nullptr && takes_writes_at_offsets(out.file);
+}
+
+bool write_output_at(const output_file& out, std::uint64_t offset, const std::uint8_t* bytes,
+                     std::uint64_t count) {
+  return count <= SIZE_MAX &&
+         write_file_at(out.file, offset, bytes, static_cast<std::size_t>(count));
+}
+
 int close_output_file(output_file* out) {
   if (out->file == nullptr) {
     return out->failed ? status::write_failed : status::ok;

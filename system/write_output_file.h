@@ -30,6 +30,22 @@ int open_output_file(const char* path, const output_request& request, output_fil
 // Appends count bytes; a failure is remembered for close_output_file.
 void write_output_bytes(output_file* out, const std::uint8_t* bytes, std::uint64_t count);
 
+// Pushes out what write_output_bytes has buffered; a failure is remembered.
+void flush_output_bytes(output_file* out);
+
+// True when bands may be written at their offsets with write_output_at
+// (a temporary file, a file written in place or a redirected file), from
+// several threads at once; otherwise the bytes must come in order through
+// write_output_bytes (a pipe, a device, a file opened for appending).
+bool writes_at_offsets(const output_file& out);
+
+// Writes count bytes at offset of an output that writes at offsets, after
+// what write_output_bytes wrote there has been flushed. Changes nothing of
+// out, so several threads may call it at once; false when not all of the
+// bytes were written (the caller remembers the failure).
+bool write_output_at(const output_file& out, std::uint64_t offset, const std::uint8_t* bytes,
+                     std::uint64_t count);
+
 // Completes the file and puts it in place. Returns 0, or
 // status::write_failed when it was not opened or a write, flush, sync,
 // close or rename failed: report_output_failure then prints

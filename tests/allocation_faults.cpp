@@ -4,12 +4,15 @@
 // own calls pass through here; the C library's internal ones do not.
 //
 // CONVERTERS_FAIL_ALLOCATION=N makes the N-th allocation (counting from 1)
-// return null. CONVERTERS_FAIL_WRITE=N makes the N-th fwrite to a file
-// (the standard error stream not counted) write nothing. CONVERTERS_ALLOCATION_REPORT=PATH makes
+// return null. CONVERTERS_FAIL_WRITE=N makes the N-th write to a file (an
+// fwrite, the standard error stream not counted, or a write at an offset)
+// write nothing. CONVERTERS_ALLOCATION_REPORT=PATH makes
 // the process write "calls=C live=L" to PATH at exit: the allocations asked for and the blocks
 // still held.
+#include <atomic>
 #include <cerrno>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
@@ -23,6 +26,8 @@ int __real_posix_memalign(void** block, std::size_t alignment, std::size_t size)
 #endif
 void __real_free(void* block);
 std::size_t __real_fwrite(const void* data, std::size_t size, std::size_t count, std::FILE* stream);
+bool __real_write_file_at(std::FILE* file, std::uint64_t offset, const std::uint8_t* bytes,
+                          std::size_t count);
 }
 
 namespace {
@@ -80,17 +85,23 @@ __attribute__((destructor)) void write_report() {
   }
 }
 
-long writes = 0;
+// Writes at offsets come from several threads at once.
+std::atomic<long> writes{0};
 long failing_write = -1;  // -1: not read yet; 0: never fail
 
-// Counts one write to a file; false when this one is to fail.
+long read_failing_write() {
+  const char* text = std::getenv("CONVERTERS_FAIL_WRITE");
+  return text == nullptr ? 0 : std::strtol(text, nullptr, 10);
+}
+
+// Counts one write to a file; false when this one is to fail. The first
+// write of a run comes before any thread is started.
 bool may_write(std::FILE* stream) {
   if (stream == stderr) {
     return true;
   }
   if (failing_write < 0) {
-    const char* text = std::getenv("CONVERTERS_FAIL_WRITE");
-    failing_write = text == nullptr ? 0 : std::strtol(text, nullptr, 10);
+    failing_write = read_failing_write();
   }
   return ++writes != failing_write;
 }
@@ -102,6 +113,11 @@ extern "C" {
 std::size_t __wrap_fwrite(const void* data, std::size_t size, std::size_t count,
                           std::FILE* stream) {
   return may_write(stream) ? __real_fwrite(data, size, count, stream) : 0;
+}
+
+bool __wrap_write_file_at(std::FILE* file, std::uint64_t offset, const std::uint8_t* bytes,
+                          std::size_t count) {
+  return may_write(file) && __real_write_file_at(file, offset, bytes, count);
 }
 
 void* __wrap_malloc(std::size_t size) {

@@ -360,6 +360,43 @@ TEST(WriteFaults, AWriteFailingInTheSecondBandSparesTheOtherFiles) {
   EXPECT_EQ(written_files(dir), clean);
 }
 
+// The same with the bands shared among threads: whichever output the
+// failing write belonged to is reported once and left out; the threads
+// still under way finish the others, and no temporary file is left.
+TEST(WriteFaults, AWriteFailingInOneThreadsBandSparesTheOtherFiles) {
+  // 1000 pixels wide: bands of 65 rows, twenty of them.
+  const bytes twenty_bands = build_bitmap(sample_bitmap_24(1000, 1300));
+  file_map clean;
+  {
+    const scratch_dir dir;
+    ASSERT_TRUE(write_file(dir.file("in.bmp"), twenty_bands));
+    EXPECT_EQ(run_program(tesvarex.path, {"tesvarex", "in.bmp", "out.bmp"}, dir.path()).exit_status,
+              0);
+    clean = written_files(dir);
+  }
+  for (const int failing : {9, 40, 77}) {
+    SCOPED_TRACE("write " + std::to_string(failing));
+    const scratch_dir dir;
+    ASSERT_TRUE(write_file(dir.file("in.bmp"), twenty_bands));
+    run_options options;
+    options.environment = {"CONVERTERS_FAIL_WRITE=" + std::to_string(failing),
+                           "CONVERTERS_NUM_THREADS=2"};
+    const program_result r =
+        run_program(tesvarex.path, {"tesvarex", "in.bmp", "out.bmp"}, dir.path(), options);
+    EXPECT_EQ(r.exit_status, 10);
+    file_map expected = clean;
+    std::string failed;
+    for (const auto& [name, content] : clean) {
+      if (r.err == native_line_ends("File '" + name + "' write error.\n")) {
+        failed = name;
+      }
+    }
+    EXPECT_NE(failed, "") << "not one output's message: " << r.err;
+    expected.erase(failed);
+    EXPECT_EQ(written_files(dir), expected);
+  }
+}
+
 TEST(WriteFaults, ResultBelowARegularFileCannotBeCreated) {
   for (const program* p : all_programs) {
     SCOPED_TRACE(p->name);

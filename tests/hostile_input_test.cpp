@@ -5,6 +5,7 @@
 // documented status and write no file unless the status allows one; the
 // sanitizer build adds that nothing outside the file is read.
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -32,7 +33,11 @@
 // nothing when null. Replaces the programs' hook, which does nothing.
 void (*change_after_first_band)(const char* input_path) = nullptr;
 
+// Bands read since the count was last set to 0, from every thread of a run.
+std::atomic<std::uint64_t> bands_read{0};
+
 void after_band_read(const char* input_path, std::uint64_t band) {
+  ++bands_read;
   if (band == 0 && change_after_first_band != nullptr) {
     change_after_first_band(input_path);
   }
@@ -386,5 +391,23 @@ TEST_F(HostileInput, InputChangedBetweenBands) {
     }
   }
 }
+
+#ifndef _WIN32
+// Once every output has failed nothing is left to convert for: a run whose
+// only output is the always-full device stops after its first bands (one a
+// thread under way) instead of reading all 32.
+TEST_F(HostileInput, ReadingStopsWhenEveryOutputHasFailed) {
+  test_bitmap b;
+  b.width = 1024;  // bands of 64 rows
+  b.height = 2048;
+  b.pixels.assign(1024 * 2048 * 3, 0x5a);
+  ASSERT_TRUE(write_file("in.bmp", build_bitmap(b)));
+  const char* const argv[] = {"tesvar", "in.bmp", "/dev/full", nullptr};
+  bands_read = 0;
+  EXPECT_EQ(run_converter(3, argv, "unused.bmp", convert_to_yuv, nullptr), 10);
+  EXPECT_LE(bands_read, 5u) << "bands read for an output that had failed";
+  std::remove("in.bmp");
+}
+#endif
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include "driver/parse_file_args.h"
+#include "driver/thread_count.h"
 
 #include <string>
 #include <vector>
@@ -79,6 +80,21 @@ TEST(PrintUsage, ControlBytesInTheNameArePrintedAsOctalEscapes) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               std::string("\nusage: ") + c.second + "  [input_bmp [output_bmp]]\n\n")
         << c.first;
+  }
+}
+
+// The thread count a run takes from CONVERTERS_NUM_THREADS: a whole number
+// from 1 to the most threads, or else the processors it may use.
+TEST(ThreadCount, ValidValuesAreTakenAndEveryOtherGivesTheProcessors) {
+  const std::pair<const char*, int> cases[] = {
+      {nullptr, 6}, {"", 6},    {"1", 1},   {"2", 2},
+      {"64", 64},   {"065", 6}, {"65", 6},  {"0", 6},
+      {"-1", 6},    {"+2", 6},  {" 2", 6},  {"2 ", 6},
+      {"2x", 6},    {"x", 6},   {"1.5", 6}, {"99999999999999999999", 6},
+      {"007", 7},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(thread_count_for(c.first, 6), c.second) << (c.first ? c.first : "(unset)");
   }
 }
 

@@ -835,6 +835,8 @@ const encoding all_encodings[] = {
     {"1-bit bottom-up", encode_1, false},   {"1-bit top-down", encode_1, true},
 };
 
+constexpr std::int32_t wide_width = (1 << 16) + 9;
+
 // Pictures of the known colours; the last two have only two colours so
 // that a 1-bit file can hold them too.
 std::vector<picture> depth_test_pictures() {
@@ -867,6 +869,16 @@ std::vector<picture> depth_test_pictures() {
     }
     pictures.push_back(band_edges);
   }
+  // A row wider than a band (64 Ki pixels) is converted in pieces: a piece
+  // boundary inside each row, a last piece of 9 pixels (an odd 1-bit width),
+  // and enough pieces for the run to share them among threads.
+  picture wide{wide_width, {}};
+  for (std::int32_t y = 0; y < 4; ++y) {
+    for (std::int32_t x = 0; x < wide_width; ++x) {
+      wide.pixels.push_back((x * 7 + y * 3) % 5 < 2 ? red : cyan);
+    }
+  }
+  pictures.push_back(wide);
   return pictures;
 }
 
@@ -882,9 +894,20 @@ TEST(ProgramConversion, EveryDepthAndRowOrderGivesTheSameResult) {
                    std::to_string(source.rows()));
       const scratch_dir dir;
       put_files(dir, {{"in.bmp", build_bitmap(e.encode(source, e.top_down))}});
-      expect_status(run(tesvar, dir, {"in.bmp", "out.bmp"}), 0, "");
-      EXPECT_EQ(dir.entries(), sorted({"in.bmp", "out.bmp"}));
-      EXPECT_EQ(read_file(dir.file("out.bmp")), expected);
+      // The pieces of the wide picture on one thread and on several.
+      const std::vector<std::string> thread_counts = source.width == wide_width
+                                                         ? std::vector<std::string>{"1", "3"}
+                                                         : std::vector<std::string>{""};
+      for (const std::string& threads : thread_counts) {
+        SCOPED_TRACE("threads " + threads);
+        run_options options;
+        if (!threads.empty()) {
+          options.environment = {"CONVERTERS_NUM_THREADS=" + threads};
+        }
+        expect_status(run(tesvar, dir, {"in.bmp", "out.bmp"}, options), 0, "");
+        EXPECT_EQ(dir.entries(), sorted({"in.bmp", "out.bmp"}));
+        EXPECT_EQ(read_file(dir.file("out.bmp")), expected);
+      }
     }
   }
 }
@@ -1756,35 +1779,90 @@ TEST(ProgramSafety, ResultThroughAPipeByTheStreamsNames) {
 }
 
 #ifndef _WIN32
-// An endless stream that is no bitmap is refused after its first bytes:
-// the run ends with status 2 while the feeder still has most of its bytes
-// to give.
-TEST(ProgramSafety, EndlessPipeIsRefusedAtOnce) {
-  const scratch_dir dir;
+// The run's outcome on head followed by a stream of zeros that does not end
+// (64 MiB offered) through a pipe as /dev/stdin, and how much was fed.
+program_result run_on_endless_pipe(const scratch_dir& dir, const bytes& head,
+                                   const run_options& base, std::size_t* fed_bytes) {
   int ends[2];
-  ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+  EXPECT_EQ(pipe2(ends, O_CLOEXEC), 0);
   constexpr std::size_t offered = std::size_t{64} << 20;
   std::size_t fed = 0;
   std::thread feeder([&] {
-    const std::vector<char> zeros(1 << 16, 0);
+    bytes chunk = head;
+    chunk.resize(std::size_t{1} << 16, 0);
     while (fed < offered) {
-      const ssize_t n = write(ends[1], zeros.data(), zeros.size());
+      const ssize_t n = write(ends[1], chunk.data(), chunk.size());
       if (n <= 0) {
         break;  // the program closed its end
       }
       fed += static_cast<std::size_t>(n);
+      std::fill(chunk.begin(), chunk.end(), 0);
     }
     close(ends[1]);
   });
   std::signal(SIGPIPE, SIG_IGN);
-  run_options options;
+  run_options options = base;
   options.descriptors.push_back({0, ends[0]});
   const program_result r = run(tesvar, dir, {"/dev/stdin", "out.bmp"}, options);
   close(ends[0]);
   feeder.join();
-  expect_status(r, 2, "");
-  EXPECT_LT(fed, offered / 4) << "the stream was read on after its first bytes";
-  EXPECT_TRUE(dir.entries().empty());
+  *fed_bytes = fed;
+  return r;
+}
+
+// A stream is judged by its header before it is held: a header the rules
+// refuse whatever the length follows gives the status and message the same
+// bytes give as a file, while the feeder still has most of its bytes to
+// give, and within a memory cap far below what the header claims.
+TEST(ProgramSafety, RefusedHeadersEndAPipeAtOnce) {
+  run_options capped;
+  capped.address_space_limit = built_with_sanitizers ? 0 : 256ull << 20;
+  if (!unsupported_options(capped).empty()) {
+    capped.address_space_limit = 0;  // the feeder's count still bounds the run
+  }
+  test_bitmap huge;
+  huge.width = INT32_MAX;
+  huge.height = INT32_MAX;
+  const auto with = [&huge](void (*change)(test_bitmap&)) {
+    test_bitmap b = huge;
+    change(b);
+    return build_bitmap(b);
+  };
+  const std::pair<std::string, bytes> heads[] = {
+      {"no bitmap", bytes(54, 0)},
+      {"compressed", with([](test_bitmap& b) { b.compression = 1; })},
+      {"two planes", with([](test_bitmap& b) { b.planes = 2; })},
+      {"4 bits", with([](test_bitmap& b) { b.bit_count = 4; })},
+      {"32 bits at offset 58", with([](test_bitmap& b) {
+         b.bit_count = 32;
+         b.off_bits = 58;
+       })},
+      {"8 bits, palette not whole", with([](test_bitmap& b) {
+         b.bit_count = 8;
+         b.off_bits = 56;
+       })},
+      {"1 bit, four entries", with([](test_bitmap& b) {
+         b.bit_count = 1;
+         b.off_bits = 70;
+       })},
+      {"image size below the pixels", with([](test_bitmap& b) { b.size_image = 1; })},
+  };
+  for (const auto& [what, head] : heads) {
+    SCOPED_TRACE(what);
+    const scratch_dir dir;
+    bytes file = head;
+    file.resize(head.size() + 100, 0);
+    put_files(dir, {{"in.bmp", file}});
+    const program_result as_file = run(tesvar, dir, {"in.bmp", "out.bmp"});
+    EXPECT_NE(as_file.exit_status, 0);
+    std::size_t fed = 0;
+    const program_result piped = run_on_endless_pipe(dir, head, capped, &fed);
+    EXPECT_TRUE(piped.exited);
+    EXPECT_EQ(piped.exit_status, as_file.exit_status);
+    EXPECT_EQ(piped.err, as_file.err);
+    EXPECT_LT(fed, std::size_t{16} << 20) << "the stream was read on after its header";
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.bmp"});
+  }
 }
 
 // An output path as long as a plain open accepts (4,090 bytes here) is
