@@ -30,3 +30,20 @@ inline int convert_each_pixel(std::uint8_t* source, std::uint8_t* destination, s
   std::free(destination_rows);
   return status::ok;
 }
+
+// Runs a kernel of 3-byte pixels (pixel_kernel::packed) over rows stored
+// 24 bits a pixel: row r starts at first_row + r * stride (stride negative
+// for rows stored top first) and goes to row r of the destination, a
+// working image of width x rows. Returns 1 without touching the destination
+// when a count is 0 or less.
+inline int convert_each_stored_pixel(const std::uint8_t* first_row, std::int64_t stride,
+                                     std::uint8_t* destination, std::int64_t width,
+                                     std::int64_t rows, pixel_run kernel) {
+  if (first_row == nullptr || destination == nullptr || width <= 0 || rows <= 0) {
+    return status::conversion_refused;
+  }
+  for (std::int64_t r = 0; r < rows; ++r) {
+    kernel(first_row + r * stride, destination + r * width * 4, width);
+  }
+  return status::ok;
+}

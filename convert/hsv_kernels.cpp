@@ -7,11 +7,11 @@ namespace {
 // there always is one.
 const kernel_candidate candidates[] = {
 #if CONVERTERS_HAVE_AVX_KERNELS
-    {{"avx512", hsv_pixels_avx512}, cpu_runs_avx512},
-    {{"avx2", hsv_pixels_avx2}, cpu_runs_avx2},
+    {{"avx512", hsv_pixels_avx512, hsv_packed_pixels_avx512}, cpu_runs_avx512},
+    {{"avx2", hsv_pixels_avx2, hsv_packed_pixels_avx2}, cpu_runs_avx2},
 #endif
-    {{"portable", hsv_pixels_portable}, runs_everywhere},
-    {{"scalar", hsv_pixels_scalar}, runs_everywhere},
+    {{"portable", hsv_pixels_portable, hsv_packed_pixels_portable}, runs_everywhere},
+    {{"scalar", hsv_pixels_scalar, hsv_packed_pixels_scalar}, runs_everywhere},
 };
 constexpr int candidate_count = sizeof candidates / sizeof candidates[0];
 static_assert(candidate_count <= most_kernels, "room for every kernel");

@@ -3,6 +3,7 @@
 #include "convert/arc_tangent.h"
 #include "convert/colour_constants.h"
 #include "convert/hsv_pixels.h"
+#include "convert/packed_pixels.h"
 #include "convert/quantize_channel.h"
 #include "convert/ycbcr_sums.h"
 
@@ -29,10 +30,14 @@ void hsv_pixels_scalar(const std::uint8_t* in, std::uint8_t* out, std::int64_t c
   }
 }
 
-void redo_exact_lanes(unsigned lanes, const std::uint8_t* in, std::uint8_t* out) {
+void redo_exact_lanes(unsigned lanes, const std::uint8_t* in, int pixel_bytes, std::uint8_t* out) {
   for (int lane = 0; lanes != 0; ++lane, lanes >>= 1) {
     if ((lanes & 1u) != 0) {
-      hsv_pixel_exact(in + 4 * lane, out + 4 * lane);
+      hsv_pixel_exact(in + pixel_bytes * lane, out + 4 * lane);
     }
   }
+}
+
+void hsv_packed_pixels_scalar(const std::uint8_t* in, std::uint8_t* out, std::int64_t count) {
+  run_on_packed_pixels(hsv_pixels_scalar, in, out, count);
 }

@@ -12,8 +12,8 @@ void hsv_pixel_exact(const std::uint8_t* in, std::uint8_t* out);
 void hsv_pixels_scalar(const std::uint8_t* in, std::uint8_t* out, std::int64_t count);
 
 // Redoes with hsv_pixel_exact the pixels of a vector group whose bits are
-// set in lanes (bit k for pixel k from in and out).
-void redo_exact_lanes(unsigned lanes, const std::uint8_t* in, std::uint8_t* out);
+// set in lanes (bit k for the pixel k of in, pixel_bytes long, and of out).
+void redo_exact_lanes(unsigned lanes, const std::uint8_t* in, int pixel_bytes, std::uint8_t* out);
 
 // Plain C++ written for the compiler to vectorise; estimates like the AVX
 // kernels and redoes doubtful pixels with hsv_pixel_exact.
@@ -24,9 +24,15 @@ void hsv_pixels_portable(const std::uint8_t* in, std::uint8_t* out, std::int64_t
 void estimate_hue_saturation_portable(const std::uint8_t* in, float* hue, float* saturation,
                                       int count);
 
+// The 3-byte forms of the two (packed_pixels.h).
+void hsv_packed_pixels_scalar(const std::uint8_t* in, std::uint8_t* out, std::int64_t count);
+void hsv_packed_pixels_portable(const std::uint8_t* in, std::uint8_t* out, std::int64_t count);
+
 #if CONVERTERS_HAVE_AVX_KERNELS
 void hsv_pixels_avx2(const std::uint8_t* in, std::uint8_t* out, std::int64_t count);
 void hsv_pixels_avx512(const std::uint8_t* in, std::uint8_t* out, std::int64_t count);
+void hsv_packed_pixels_avx2(const std::uint8_t* in, std::uint8_t* out, std::int64_t count);
+void hsv_packed_pixels_avx512(const std::uint8_t* in, std::uint8_t* out, std::int64_t count);
 
 // Hue and saturation of 8 (16) pixels as the 256-bit (512-bit) kernel
 // estimates them before rounding, for the test that bounds their error.

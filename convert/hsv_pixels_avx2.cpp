@@ -10,3 +10,7 @@ void estimate_hue_saturation_avx2(const std::uint8_t* in, float* hue, float* sat
 void hsv_pixels_avx2(const std::uint8_t* in, std::uint8_t* out, std::int64_t count) {
   hsv_pixels_vector<vector_256>(in, out, count);
 }
+
+void hsv_packed_pixels_avx2(const std::uint8_t* in, std::uint8_t* out, std::int64_t count) {
+  hsv_packed_pixels_vector<vector_256>(in, out, count);
+}

@@ -10,3 +10,7 @@ void estimate_hue_saturation_avx512(const std::uint8_t* in, float* hue, float* s
 void hsv_pixels_avx512(const std::uint8_t* in, std::uint8_t* out, std::int64_t count) {
   hsv_pixels_vector<vector_512>(in, out, count);
 }
+
+void hsv_packed_pixels_avx512(const std::uint8_t* in, std::uint8_t* out, std::int64_t count) {
+  hsv_packed_pixels_vector<vector_512>(in, out, count);
+}

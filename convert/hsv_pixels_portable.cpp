@@ -9,6 +9,7 @@
 
 #include "convert/colour_constants.h"
 #include "convert/hsv_pixels.h"
+#include "convert/packed_pixels.h"
 #include "convert/pixel_words.h"
 
 namespace {
@@ -132,4 +133,8 @@ void hsv_pixels_portable(const std::uint8_t* in, std::uint8_t* out, std::int64_t
       }
     }
   }
+}
+
+void hsv_packed_pixels_portable(const std::uint8_t* in, std::uint8_t* out, std::int64_t count) {
+  run_on_packed_pixels(hsv_pixels_portable, in, out, count);
 }

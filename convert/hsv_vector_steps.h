@@ -11,6 +11,7 @@
 
 #include "convert/colour_constants.h"
 #include "convert/hsv_pixels.h"
+#include "convert/packed_pixels.h"
 #include "convert/pixel_vector_steps.h"
 
 namespace {
@@ -92,10 +93,12 @@ typename V::ints grey_hue_byte(typename V::ints value) {
 }
 
 // One vector group: saturation, value and hue bytes to out, the doubtful
-// pixels redone exactly.
-template <typename V>
+// pixels redone exactly. The pixels in are pixel_bytes long: 4 as working
+// pixels, 3 as 24-bit rows store them.
+template <typename V, int pixel_bytes>
 void hsv_group(const std::uint8_t* in, std::uint8_t* out) {
-  const colour_sums<V> sums = colour_sums_of<V>(V::load_pixels(in));
+  const colour_sums<V> sums =
+      colour_sums_of<V>(pixel_bytes == 4 ? V::load_pixels(in) : V::load_packed_pixels(in));
   const typename V::ints value = thousandths_plus<V>(sums.y, colour::half_k);
   const hue_saturation<V> e = estimate<V>(sums.cb, sums.cr);
   const typename V::mask grey = grey_lanes(sums);
@@ -105,17 +108,29 @@ void hsv_group(const std::uint8_t* in, std::uint8_t* out) {
   store_components<V>(out, saturation, value, hue);
   const typename V::mask doubtful =
       V::mask_or(near_rounding_boundary<V>(e.hue), near_rounding_boundary<V>(e.saturation));
-  redo_exact_lanes(V::lane_bits(V::mask_and_not(doubtful, grey)), in, out);
+  redo_exact_lanes(V::lane_bits(V::mask_and_not(doubtful, grey)), in, pixel_bytes, out);
+}
+
+// The whole groups of count pixels; returns how many pixels they held.
+template <typename V, int pixel_bytes>
+std::int64_t hsv_groups(const std::uint8_t* in, std::uint8_t* out, std::int64_t count) {
+  std::int64_t i = 0;
+  for (; i + V::lanes <= count; i += V::lanes) {
+    hsv_group<V, pixel_bytes>(in + pixel_bytes * i, out + 4 * i);
+  }
+  return i;
 }
 
 template <typename V>
 void hsv_pixels_vector(const std::uint8_t* in, std::uint8_t* out, std::int64_t count) {
-  constexpr int group_bytes = 4 * V::lanes;
-  std::int64_t i = 0;
-  for (; i + V::lanes <= count; i += V::lanes, in += group_bytes, out += group_bytes) {
-    hsv_group<V>(in, out);
-  }
-  hsv_pixels_scalar(in, out, count - i);
+  const std::int64_t done = hsv_groups<V, 4>(in, out, count);
+  hsv_pixels_scalar(in + 4 * done, out + 4 * done, count - done);
+}
+
+template <typename V>
+void hsv_packed_pixels_vector(const std::uint8_t* in, std::uint8_t* out, std::int64_t count) {
+  const std::int64_t done = hsv_groups<V, 3>(in, out, count);
+  run_on_packed_pixels(hsv_pixels_scalar, in + 3 * done, out + 4 * done, count - done);
 }
 
 template <typename V>

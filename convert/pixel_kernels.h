@@ -9,9 +9,12 @@
 // pixel are written, byte 3 keeps its value.
 using pixel_run = void (*)(const std::uint8_t* in, std::uint8_t* out, std::int64_t count);
 
+// run converts 4-byte pixels; packed the same from 3-byte ones (blue,
+// green, red as 24-bit rows store them), into the same 4-byte out pixels.
 struct pixel_kernel {
   const char* name;
   pixel_run run;
+  pixel_run packed;
 };
 
 // A kernel and whether this processor can run it.

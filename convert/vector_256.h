@@ -28,6 +28,19 @@ struct vector_256 {
   static ints load_pixels(const std::uint8_t* in) {
     return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
   }
+  // Eight 3-byte pixels (24 bytes, and not one byte more) as the lanes of
+  // load_pixels, with 0 in the fourth byte: six words loaded, the last
+  // three moved to the upper half, each pixel's bytes spread to its lane.
+  static ints load_packed_pixels(const std::uint8_t* in) {
+    const __m256i words = _mm256_maskload_epi32(reinterpret_cast<const int*>(in),
+                                                _mm256_setr_epi32(-1, -1, -1, -1, -1, -1, 0, 0));
+    const __m256i halves =
+        _mm256_permutevar8x32_epi32(words, _mm256_setr_epi32(0, 1, 2, 3, 3, 4, 5, 6));
+    const __m256i spread =
+        _mm256_setr_epi8(0, 1, 2, -128, 3, 4, 5, -128, 6, 7, 8, -128, 9, 10, 11, -128, 0, 1, 2,
+                         -128, 3, 4, 5, -128, 6, 7, 8, -128, 9, 10, 11, -128);
+    return _mm256_shuffle_epi8(halves, spread);
+  }
   static void store(float* out, floats x) { _mm256_storeu_ps(out, x); }
   // Bytes 0 to 2 of every lane; byte 3 keeps what out holds.
   static void store_low_three_bytes(std::uint8_t* out, ints x) {

@@ -35,6 +35,17 @@ struct vector_512 {
 
   // Memory.
   static ints load_pixels(const std::uint8_t* in) { return _mm512_loadu_si512(in); }
+  // Sixteen 3-byte pixels (48 bytes, and not one byte more) as the lanes of
+  // load_pixels, with 0 in the fourth byte: each quarter gets its 12 bytes,
+  // then each pixel's bytes are spread to its lane.
+  static ints load_packed_pixels(const std::uint8_t* in) {
+    const __m512i bytes = _mm512_maskz_loadu_epi8(0x0000FFFFFFFFFFFFull, in);
+    const __m512i quarters = _mm512_permutexvar_epi32(
+        _mm512_setr_epi32(0, 1, 2, 3, 3, 4, 5, 6, 6, 7, 8, 9, 9, 10, 11, 12), bytes);
+    const __m512i spread = _mm512_broadcast_i32x4(
+        _mm_setr_epi8(0, 1, 2, -128, 3, 4, 5, -128, 6, 7, 8, -128, 9, 10, 11, -128));
+    return _mm512_shuffle_epi8(quarters, spread);
+  }
   static void store(float* out, floats x) { _mm512_storeu_ps(out, x); }
   // Bytes 0 to 2 of every lane; byte 3 keeps what out holds.
   static void store_low_three_bytes(std::uint8_t* out, ints x) {

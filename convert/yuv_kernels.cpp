@@ -7,10 +7,10 @@ namespace {
 // there always is one.
 const kernel_candidate candidates[] = {
 #if CONVERTERS_HAVE_AVX_KERNELS
-    {{"avx2", yuv_pixels_avx2}, cpu_runs_avx2},
+    {{"avx2", yuv_pixels_avx2, yuv_packed_pixels_avx2}, cpu_runs_avx2},
 #endif
-    {{"portable", yuv_pixels_portable}, runs_everywhere},
-    {{"scalar", yuv_pixels_scalar}, runs_everywhere},
+    {{"portable", yuv_pixels_portable, yuv_packed_pixels_portable}, runs_everywhere},
+    {{"scalar", yuv_pixels_scalar, yuv_packed_pixels_scalar}, runs_everywhere},
 };
 constexpr int candidate_count = sizeof candidates / sizeof candidates[0];
 static_assert(candidate_count <= most_kernels, "room for every kernel");

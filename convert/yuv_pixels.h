@@ -17,6 +17,11 @@ void yuv_pixels_scalar(const std::uint8_t* in, std::uint8_t* out, std::int64_t c
 // The same in single precision, written for the compiler to vectorise.
 void yuv_pixels_portable(const std::uint8_t* in, std::uint8_t* out, std::int64_t count);
 
+// The 3-byte forms of the two (packed_pixels.h).
+void yuv_packed_pixels_scalar(const std::uint8_t* in, std::uint8_t* out, std::int64_t count);
+void yuv_packed_pixels_portable(const std::uint8_t* in, std::uint8_t* out, std::int64_t count);
+
 #if CONVERTERS_HAVE_AVX_KERNELS
 void yuv_pixels_avx2(const std::uint8_t* in, std::uint8_t* out, std::int64_t count);
+void yuv_packed_pixels_avx2(const std::uint8_t* in, std::uint8_t* out, std::int64_t count);
 #endif

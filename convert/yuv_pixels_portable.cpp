@@ -3,6 +3,7 @@
 // so the sums are exact and the loop has nothing but float arithmetic,
 // which the compiler vectorises for any vector unit.
 #include "convert/colour_constants.h"
+#include "convert/packed_pixels.h"
 #include "convert/pixel_words.h"
 #include "convert/yuv_pixels.h"
 
@@ -24,4 +25,8 @@ void yuv_pixels_portable(const std::uint8_t* in, std::uint8_t* out, std::int64_t
                                                     static_cast<std::int32_t>(v < top ? v : top),
                                                     load_pixel_word(out + 4 * i)));
   }
+}
+
+void yuv_packed_pixels_portable(const std::uint8_t* in, std::uint8_t* out, std::int64_t count) {
+  run_on_packed_pixels(yuv_pixels_portable, in, out, count);
 }

@@ -1,4 +1,5 @@
 #include "convert/colour_constants.h"
+#include "convert/packed_pixels.h"
 #include "convert/yuv_pixels.h"
 
 void yuv_pixels_scalar(const std::uint8_t* in, std::uint8_t* out, std::int64_t count) {
@@ -15,4 +16,8 @@ void yuv_pixels_scalar(const std::uint8_t* in, std::uint8_t* out, std::int64_t c
     out[1] = static_cast<std::uint8_t>(y);
     out[2] = static_cast<std::uint8_t>(v > 255 ? 255 : v);
   }
+}
+
+void yuv_packed_pixels_scalar(const std::uint8_t* in, std::uint8_t* out, std::int64_t count) {
+  run_on_packed_pixels(yuv_pixels_scalar, in, out, count);
 }

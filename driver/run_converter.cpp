@@ -248,10 +248,24 @@ bool stored_as_working(const run_state& run, const band& b) {
   return run.layout.format->bits == 32 && (run.layout.bottom_up || b.rows == 1);
 }
 
+// 24-bit rows go straight from the stored bytes to the conversion that
+// reads them, without being widened first: working row i of the band is
+// stored row i of a bottom-up band, and counted from its end in a top-down
+// one. A stride is below 2^33, so it fits the signed count.
+int convert_stored_24(const run_state& run, stored_conversion convert, const band& b,
+                      const std::uint8_t* stored, std::uint8_t* destination) {
+  const auto stride = static_cast<std::int64_t>(run.layout.stride);
+  const bool reversed = !run.layout.bottom_up && b.rows > 1;
+  const std::uint8_t* first_row =
+      reversed ? stored + static_cast<std::int64_t>(b.rows - 1) * stride : stored;
+  return convert(first_row, reversed ? -stride : stride, destination,
+                 static_cast<std::int64_t>(b.pixels), static_cast<std::int64_t>(b.rows));
+}
+
 // Reads, unpacks and converts band b into the buffers. Returns 0, or the
 // failure's status (its message not yet printed: read_error or
 // conversion_refused).
-int convert_band(const run_state& run, conversion_function convert, const band& b,
+int convert_band(const run_state& run, const conversion& convert, const band& b,
                  band_buffers* buffers) {
   std::uint64_t offset = 0;
   std::uint64_t length = 0;
@@ -261,6 +275,9 @@ int convert_band(const run_state& run, conversion_function convert, const band& 
     return status::read_error;
   }
   after_band_read(run.input.path, b.index);
+  if (run.layout.format->bits == 24 && convert.from_24_bit != nullptr) {
+    return convert_stored_24(run, convert.from_24_bit, b, stored, buffers->destination);
+  }
   std::uint8_t* source = buffers->source;
   if (stored == buffers->stored && stored_as_working(run, b)) {
     source = buffers->stored;
@@ -269,8 +286,8 @@ int convert_band(const run_state& run, conversion_function convert, const band& 
   } else {
     unpack_band(run.layout, run.palette, stored, b.rows, source);
   }
-  return convert(source, buffers->destination, static_cast<std::int64_t>(b.pixels),
-                 static_cast<std::int64_t>(b.rows));
+  return convert.working(source, buffers->destination, static_cast<std::int64_t>(b.pixels),
+                         static_cast<std::int64_t>(b.rows));
 }
 
 // Every output starts with this header; false when the image has more rows
@@ -354,7 +371,7 @@ int open_outputs(run_state* run, const file_args& names) {
 // only in order gets each band when the one before it has been written.
 struct shared_bands {
   run_state* run;
-  conversion_function convert;
+  const conversion* convert;
   std::atomic<std::uint64_t> next{0};
   std::atomic<bool> stop{false};
   std::atomic<int> failure{status::ok};  // the first, whose message is printed
@@ -460,7 +477,7 @@ void convert_shared_bands(void* context, int index) {
       break;
     }
     const band b = band_at(run, next);
-    const int converted = convert_band(run, shared->convert, b, buffers);
+    const int converted = convert_band(run, *shared->convert, b, buffers);
     if (converted != status::ok) {
       fail_run(shared, converted);
       break;
@@ -497,10 +514,10 @@ int take_thread_buffers(run_state* run) {
 // Converts and writes every band, band 0 (converted already) first, on as
 // many threads as pay. No thread changes the record of the temporary files
 // meanwhile, so an interrupt may run its cleanup on any of them.
-int write_bands(run_state* run, conversion_function convert) {
+int write_bands(run_state* run, const conversion& convert) {
   shared_bands shared;
   shared.run = run;
-  shared.convert = convert;
+  shared.convert = &convert;
   shared.next = 1;
   for (int i = 0; i < run->output_count; ++i) {
     const output_file& out = run->outputs[i];
@@ -551,11 +568,11 @@ void release_run(run_state* run) {
 // Band 0 is converted before any output is opened, so that a conversion
 // that refuses the image (none of it, or no memory for its row tables)
 // leaves every name as it was.
-int convert_first_band(run_state* run, conversion_function convert) {
+int convert_first_band(run_state* run, const conversion& convert) {
   band_buffers& buffers = run->buffers[0];
   int converted = status::conversion_refused;
   if (run->plan.count == 0) {
-    converted = convert(buffers.source, buffers.destination, run->layout.width, 0);
+    converted = convert.working(buffers.source, buffers.destination, run->layout.width, 0);
   } else {
     converted = convert_band(*run, convert, band_at(*run, 0), &buffers);
   }
@@ -569,7 +586,7 @@ int convert_first_band(run_state* run, conversion_function convert) {
   return status::ok;
 }
 
-int convert_and_write(run_state* run, const file_args& names, conversion_function convert,
+int convert_and_write(run_state* run, const file_args& names, const conversion& convert,
                       const channel_plane* planes) {
   bitmap_header header{};
   int result = read_header(run, &header);
@@ -587,7 +604,7 @@ int convert_and_write(run_state* run, const file_args& names, conversion_functio
 }  // namespace
 
 int run_converter(int argc, const char* const* argv, const char* default_name,
-                  conversion_function convert, const channel_plane* planes) {
+                  const conversion& convert, const channel_plane* planes) {
   file_args names{};
   if (parse_file_args(argc, argv, default_name, &names) != status::ok) {
     print_usage(argc > 0 ? argv[0] : nullptr);

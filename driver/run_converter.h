@@ -10,9 +10,21 @@
 using conversion_function = int (*)(std::uint8_t* source, std::uint8_t* destination,
                                     std::int64_t width, std::int64_t rows);
 
+// The same conversion from rows stored 24 bits a pixel: row r starts at
+// first_row + r * stride (negative for rows stored top first).
+using stored_conversion = int (*)(const std::uint8_t* first_row, std::int64_t stride,
+                                  std::uint8_t* destination, std::int64_t width, std::int64_t rows);
+
+// A program's conversion in both forms; from_24_bit may be null, and 24-bit
+// rows are then widened to working pixels first.
+struct conversion {
+  conversion_function working;
+  stored_conversion from_24_bit;
+};
+
 // One whole run of a converter: command line, input, header check, then the
 // pixels from the input through the conversion to the planes (when planes
 // names channel_plane_count of them; null for none) and the result, in
 // bands of rows, in one pass. Returns the exit status.
 int run_converter(int argc, const char* const* argv, const char* default_name,
-                  conversion_function convert, const channel_plane* planes);
+                  const conversion& convert, const channel_plane* planes);

@@ -32,7 +32,7 @@ void write_input(const std::uint8_t* data, std::size_t size) {
   require(std::fclose(file) == 0 && complete, "cannot write the input file");
 }
 
-void run_once(const std::uint8_t* data, std::size_t size, conversion_function convert,
+void run_once(const std::uint8_t* data, std::size_t size, const conversion& convert,
               const channel_plane* planes) {
   const char* plane = planes != nullptr ? planes[1].file_name : nullptr;
   remove_run_outputs();
@@ -64,8 +64,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  run_once(data, size, convert_to_yuv, nullptr);
-  run_once(data, size, convert_to_hsv, hsv_planes);
+  run_once(data, size, {convert_to_yuv, convert_stored_to_yuv}, nullptr);
+  run_once(data, size, {convert_to_hsv, convert_stored_to_hsv}, hsv_planes);
   remove_run_outputs();
   return 0;
 }

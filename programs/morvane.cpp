@@ -4,5 +4,5 @@
 #include "driver/run_converter.h"
 
 int program_main(int argc, const char* const* argv) {
-  return run_converter(argc, argv, "morvane.bmp", convert_to_hsv, nullptr);
+  return run_converter(argc, argv, "morvane.bmp", {convert_to_hsv, convert_stored_to_hsv}, nullptr);
 }

@@ -5,5 +5,6 @@
 #include "driver/run_converter.h"
 
 int program_main(int argc, const char* const* argv) {
-  return run_converter(argc, argv, "morvanex.bmp", convert_to_hsv, hsv_planes);
+  return run_converter(argc, argv, "morvanex.bmp", {convert_to_hsv, convert_stored_to_hsv},
+                       hsv_planes);
 }

@@ -4,5 +4,5 @@
 #include "driver/run_converter.h"
 
 int program_main(int argc, const char* const* argv) {
-  return run_converter(argc, argv, "tesvar.bmp", convert_to_yuv, nullptr);
+  return run_converter(argc, argv, "tesvar.bmp", {convert_to_yuv, convert_stored_to_yuv}, nullptr);
 }

@@ -5,5 +5,6 @@
 #include "driver/run_converter.h"
 
 int program_main(int argc, const char* const* argv) {
-  return run_converter(argc, argv, "tesvarex.bmp", convert_to_yuv, yuv_planes);
+  return run_converter(argc, argv, "tesvarex.bmp", {convert_to_yuv, convert_stored_to_yuv},
+                       yuv_planes);
 }

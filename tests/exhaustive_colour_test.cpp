@@ -186,6 +186,8 @@ std::vector<std::uint8_t> every_colour_image() {
 }
 
 using conversion = int (*)(std::uint8_t*, std::uint8_t*, std::int64_t, std::int64_t);
+using stored_conversion = int (*)(const std::uint8_t*, std::int64_t, std::uint8_t*, std::int64_t,
+                                  std::int64_t);
 using reference = pixel_bytes (*)(int, int, int);
 
 // The reference's bytes for every colour, in every_colour_image's order.
@@ -218,16 +220,33 @@ void expect_matches(const std::vector<std::uint8_t>& destination,
   EXPECT_EQ(mismatches, 0);
 }
 
-// The conversion as the programs call it, then every kernel this processor
-// can run, each over all colours in one run.
-void expect_every_colour_exact(conversion convert, const pixel_kernel* kernels, int kernel_count,
-                               reference expected) {
+// Pixels as 24-bit rows store them: blue, green and red, 3 bytes each.
+std::vector<std::uint8_t> packed_form(const std::vector<std::uint8_t>& pixels) {
+  std::vector<std::uint8_t> packed;
+  packed.reserve(pixels.size() / 4 * 3);
+  for (std::size_t i = 0; i < pixels.size(); i += 4) {
+    packed.insert(packed.end(), pixels.begin() + static_cast<std::ptrdiff_t>(i),
+                  pixels.begin() + static_cast<std::ptrdiff_t>(i + 3));
+  }
+  return packed;
+}
+
+// The conversion as the programs call it, from working pixels and from
+// 24-bit stored rows, then every kernel this processor can run in both its
+// forms, each over all colours in one run.
+void expect_every_colour_exact(conversion convert, stored_conversion convert_stored,
+                               const pixel_kernel* kernels, int kernel_count, reference expected) {
   const std::vector<pixel_bytes> want = expected_bytes(expected);
   const std::vector<std::uint8_t> source = every_colour_image();
+  const std::vector<std::uint8_t> packed = packed_form(source);
   std::vector<std::uint8_t> input = source;
   std::vector<std::uint8_t> destination(source.size(), 0xC3);
   ASSERT_EQ(convert(input.data(), destination.data(), image_side, image_side), 0);
   EXPECT_EQ(input, source);
+  expect_matches(destination, want);
+  std::fill(destination.begin(), destination.end(), std::uint8_t{0xC3});
+  ASSERT_EQ(
+      convert_stored(packed.data(), 3 * image_side, destination.data(), image_side, image_side), 0);
   expect_matches(destination, want);
   ASSERT_GE(kernel_count, 1);
   EXPECT_STREQ(kernels[kernel_count - 1].name, "scalar");
@@ -235,6 +254,10 @@ void expect_every_colour_exact(conversion convert, const pixel_kernel* kernels, 
     SCOPED_TRACE(kernels[k].name);
     std::fill(destination.begin(), destination.end(), std::uint8_t{0xC3});
     kernels[k].run(source.data(), destination.data(), colour_count);
+    expect_matches(destination, want);
+    SCOPED_TRACE("from 3-byte pixels");
+    std::fill(destination.begin(), destination.end(), std::uint8_t{0xC3});
+    kernels[k].packed(packed.data(), destination.data(), colour_count);
     expect_matches(destination, want);
   }
 }
@@ -280,13 +303,13 @@ TEST(ExhaustiveColours, ArcTangentStaysWithinTwoUnitsInTheLastPlace) {
 TEST(ExhaustiveColours, LumaAndColourDifferences) {
   int count = 0;
   const pixel_kernel* kernels = yuv_kernels(&count);
-  expect_every_colour_exact(convert_to_yuv, kernels, count, reference_yuv);
+  expect_every_colour_exact(convert_to_yuv, convert_stored_to_yuv, kernels, count, reference_yuv);
 }
 
 TEST(ExhaustiveColours, HueSaturationValue) {
   int count = 0;
   const pixel_kernel* kernels = hsv_kernels(&count);
-  expect_every_colour_exact(convert_to_hsv, kernels, count, reference_hsv);
+  expect_every_colour_exact(convert_to_hsv, convert_stored_to_hsv, kernels, count, reference_hsv);
 }
 
 // Runs of every length up to a few vector widths, starting at an odd
@@ -315,6 +338,18 @@ void expect_short_runs_exact(const pixel_kernel* kernels, int kernel_count, refe
       }
       EXPECT_EQ(destination.front(), 0xC3);
       EXPECT_EQ(destination.back(), 0xC3);
+      // The 3-byte form, from exactly the bytes of the run: a read past
+      // them shows under the address sanitizer.
+      const std::vector<std::uint8_t> packed(source.begin() + 1, source.begin() + 1 + 3 * count);
+      std::vector<std::uint8_t> from_packed(4 * static_cast<std::size_t>(count), 0xC3);
+      kernels[k].packed(packed.data(), from_packed.data(), count);
+      for (int i = 0; i < count; ++i) {
+        const std::uint8_t* in = packed.data() + 3 * i;
+        const pixel_bytes want = expected(in[2], in[1], in[0]);
+        const std::uint8_t* got = from_packed.data() + 4 * i;
+        EXPECT_TRUE(got[0] == want.b0 && got[1] == want.b1 && got[2] == want.b2 && got[3] == 0xC3)
+            << "3-byte pixels, count " << count << " pixel " << i;
+      }
     }
   }
 }

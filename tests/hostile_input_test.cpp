@@ -49,7 +49,7 @@ using bytes = std::vector<std::uint8_t>;
 
 struct converter {
   const char* name;
-  conversion_function convert;
+  conversion convert;
   const channel_plane* plane_table;
   std::vector<std::string> planes;
 };
@@ -57,8 +57,11 @@ struct converter {
 // The luma converter and the hue converter with planes: between them
 // every conversion and writer the programs have.
 const converter converters[] = {
-    {"tesvar", convert_to_yuv, nullptr, {}},
-    {"morvanex", convert_to_hsv, hsv_planes, {"bmp_hsv_h.bmp", "bmp_hsv_s.bmp", "bmp_hsv_v.bmp"}},
+    {"tesvar", {convert_to_yuv, convert_stored_to_yuv}, nullptr, {}},
+    {"morvanex",
+     {convert_to_hsv, convert_stored_to_hsv},
+     hsv_planes,
+     {"bmp_hsv_h.bmp", "bmp_hsv_s.bmp", "bmp_hsv_v.bmp"}},
 };
 
 struct run_outcome {
@@ -404,7 +407,8 @@ TEST_F(HostileInput, ReadingStopsWhenEveryOutputHasFailed) {
   ASSERT_TRUE(write_file("in.bmp", build_bitmap(b)));
   const char* const argv[] = {"tesvar", "in.bmp", "/dev/full", nullptr};
   bands_read = 0;
-  EXPECT_EQ(run_converter(3, argv, "unused.bmp", convert_to_yuv, nullptr), 10);
+  EXPECT_EQ(run_converter(3, argv, "unused.bmp", {convert_to_yuv, convert_stored_to_yuv}, nullptr),
+            10);
   EXPECT_LE(bands_read, 5u) << "bands read for an output that had failed";
   std::remove("in.bmp");
 }
