@@ -36,8 +36,9 @@ Options beyond the plain timing:
                 /dev/shm if it has room, else /var/tmp; they are removed at
                 the end. Takes minutes and gigabytes.
   --vips        pairs morvane with `vips colourspace in.v out.v hsv` and
-                tesvar with `vips copy in.v out.v`, one thread each
-                (VIPS_CONCURRENCY=1), on the 6000 x 4000 24-bit image;
+                tesvar with `vips copy in.v out.v`, each with its default
+                threads (every core; set CONVERTERS_NUM_THREADS=1 and
+                VIPS_CONCURRENCY=1 for one each), on the 6000 x 4000 24-bit image;
                 skipped with a message when vips is missing.
 
     bench/whole_run_benchmark.py BUILD_DIR [--pairs N] [--work DIR]
@@ -410,7 +411,9 @@ def measure_large(setup, args, subjects, results):
 
 
 def measure_vips(setup, directory, pairs):
-    """The programs against libvips, one thread each, on the 24 Mpx image."""
+    """The programs against libvips on the 24 Mpx image, each with the
+    threads it takes by default (CONVERTERS_NUM_THREADS and VIPS_CONCURRENCY,
+    when set, apply to both sides alike)."""
     vips = shutil.which("vips")
     if not vips:
         print("\nvips not found: libvips peer skipped (apt-get install libvips-tools)")
@@ -419,11 +422,11 @@ def measure_vips(setup, directory, pairs):
     vips_in = os.path.join(directory, "in.v")
     vips_out = os.path.join(directory, "out-vips.v")
     subprocess.run([vips, "copy", photo, vips_in], check=True, timeout=setup.limit)
-    env = dict(os.environ, VIPS_CONCURRENCY="1")
+    env = dict(os.environ)
     peers = [("morvane", [vips, "colourspace", vips_in, vips_out, "hsv"], "vips colourspace hsv"),
              ("tesvar", [vips, "copy", vips_in, vips_out], "vips copy")]
-    print("\nAgainst libvips (VIPS_CONCURRENCY=1), %s; the floor columns are the peer's:\n"
-          % REFERENCE.name)
+    print("\nAgainst libvips (VIPS_CONCURRENCY %s), %s; the floor columns are the peer's:\n"
+          % (env.get("VIPS_CONCURRENCY", "unset: every core"), REFERENCE.name))
     table_header()
     try:
         for program, peer, label in peers:

@@ -491,7 +491,8 @@ void convert_shared_bands(void* context, int index) {
 // for (each thread's own, the plane band included).
 int take_thread_buffers(run_state* run) {
   const std::uint64_t worth = run->plan.count / bands_per_thread;
-  const auto wanted = static_cast<std::uint64_t>(converter_threads());
+  // A small picture asks the system nothing.
+  const auto wanted = worth > 1 ? static_cast<std::uint64_t>(converter_threads()) : 1;
   const std::uint64_t threads = wanted < worth ? wanted : (worth > 0 ? worth : 1);
   message_id which = message_id::no_memory_destination;
   int ready = 1;
