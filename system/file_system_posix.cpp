@@ -267,7 +267,8 @@ output_facts gather_facts(const found_name& found, const output_request& request
     facts.directory_sticky = (directory.st_mode & S_ISVTX) != 0;
     facts.directory_writable_by_others = (directory.st_mode & (S_IWGRP | S_IWOTH)) != 0;
   }
-  facts.directory_writable = faccessat(found.directory, ".", W_OK | X_OK, AT_EACCESS) == 0;
+  // Whether the directory takes a new entry is learned by creating one (see
+  // open_output_file): asking first would tell no more, and cost a call.
   if (found.object < 0) {
     return facts;  // nothing stands there
   }

@@ -67,7 +67,9 @@ struct output_facts {
   std::uint32_t user = 0;
   bool root = false;
   // The directory the entry stands in.
-  bool directory_writable = true;  // the user may create and remove entries
+  // The user may create and remove entries; taken as so until the
+  // directory refuses the temporary file, and then decided again.
+  bool directory_writable = true;
   bool directory_sticky = false;
   bool directory_writable_by_others = false;  // by its group or by everyone
   std::uint32_t directory_owner = 0;

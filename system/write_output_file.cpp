@@ -209,7 +209,8 @@ void flush_output_bytes(output_file* out) {
 }
 
 bool writes_at_offsets(const output_file& out) {
-  return out.file != nullptr && takes_writes_at_offsets(out.file);
+  // A temporary file is a regular file of the run's own, not appended to.
+  return out.file != nullptr && (out.slot >= 0 || takes_writes_at_offsets(out.file));
 }
 
 bool write_output_at(const output_file& out, std::uint64_t offset, const std::uint8_t* bytes,
