@@ -7,12 +7,12 @@
 #include "convert/pixel_kernels.h"
 #include "system/status.h"
 
-// Runs a kernel over every row of two working images of width x rows,
+// Runs a kernel's run over every row of two working images of width x rows,
 // row by row through row tables. Returns 1 without touching the
 // destination when an image is missing, a count is 0 or less, or a row
 // table cannot be allocated.
 inline int convert_each_pixel(std::uint8_t* source, std::uint8_t* destination, std::int64_t width,
-                              std::int64_t rows, pixel_run kernel) {
+                              std::int64_t rows, pixel_run run) {
   if (source == nullptr || destination == nullptr || width <= 0 || rows <= 0) {
     return status::conversion_refused;
   }
@@ -24,7 +24,7 @@ inline int convert_each_pixel(std::uint8_t* source, std::uint8_t* destination, s
     return status::conversion_refused;
   }
   for (std::int64_t r = 0; r < rows; ++r) {
-    kernel(source_rows[r], destination_rows[r], width);
+    run(source_rows[r], destination_rows[r], width);
   }
   std::free(source_rows);
   std::free(destination_rows);
@@ -38,12 +38,12 @@ inline int convert_each_pixel(std::uint8_t* source, std::uint8_t* destination, s
 // when a count is 0 or less.
 inline int convert_each_stored_pixel(const std::uint8_t* first_row, std::int64_t stride,
                                      std::uint8_t* destination, std::int64_t width,
-                                     std::int64_t rows, pixel_run kernel) {
+                                     std::int64_t rows, pixel_run run) {
   if (first_row == nullptr || destination == nullptr || width <= 0 || rows <= 0) {
     return status::conversion_refused;
   }
   for (std::int64_t r = 0; r < rows; ++r) {
-    kernel(first_row + r * stride, destination + r * width * 4, width);
+    run(first_row + r * stride, destination + r * width * 4, width);
   }
   return status::ok;
 }

@@ -1,7 +1,7 @@
 // The calls into the operating system's file system that loading and
 // writing need beyond the standard library, each behind one small function.
 // Every name is UTF-8 text. Each system has its own implementation
-// (file_system_posix.cpp, file_system_windows.cpp), chosen by the build.
+// (file_system_linux.cpp, file_system_windows.cpp), chosen by the build.
 #pragma once
 
 #include <cstddef>
