@@ -1,8 +1,33 @@
 // Writes an output file so that no failure or interruption can destroy
-// what stood at its name: the bytes go to a new temporary file beside it,
-// which is synced (when an older file is at stake), closed and only then
-// renamed over the name. What happens at a name is decided by the rules of
-// output_rules.h (see find_output_place).
+// what stood at its name: the bytes go to a new temporary file beside it
+// (temporary_files.h), which is synced (when an older file is at stake),
+// closed and only then renamed over the name. What happens at a name is
+// decided by the rules of output_rules.h (see find_output_place).
+//
+// The life of one output_file:
+//
+//   open_output_file --> decided --+--> refused ------------------------+
+//                                  |     (cannot create)                |
+//                                  +--> streaming (a descriptor, a      |
+//                                  |     device, a FIFO: file set,      |
+//                                  |     slot -1) ----------+           |
+//                                  +--> temporary open      |           |
+//                                  |     (slot >= 0, armed  |           |
+//                                  |     for the interrupt  |           |
+//                                  |     cleanup) ---+      |           |
+//                                  +--> in place,    |      |           |
+//                                        cut pending |      |           |
+//                                        (cut at the |      |           |
+//                                        first byte) |      |           |
+//                                              |     |      |           |
+//                    close_output_file:        v     v      v           |
+//                          whole --> placed (renamed or flushed)        |
+//                          else  --> failed (temporary removed) <-------+
+//   abandon_output_file, from any open state --> abandoned (temporary
+//                          removed, nothing reported)
+//
+// The interrupt cleanup relies on one thing only: a slot is armed exactly
+// while its temporary file exists under the name recorded for it.
 #pragma once
 
 #include <cstdint>
