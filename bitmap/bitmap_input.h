@@ -45,6 +45,8 @@ int hold_input_in_memory(bitmap_input* input);
 // Closes the file and frees what the input holds.
 void close_bitmap_input(bitmap_input* input);
 
+// The whole-image form, which the tests, the fuzzers and the benchmarks use;
+// the programs stream bands and never call it.
 // Reads the whole file at path into one block from alloc_large_block, with
 // open_bitmap_input and hold_input_in_memory and their statuses; on status
 // 0 the caller frees the block with std::free.

@@ -4,6 +4,8 @@
 
 #include "bitmap/bitmap_header.h"
 
+// The whole-image form, which the tests, the fuzzers and the benchmarks use;
+// the programs stream bands and never call it.
 // Decides from the header and the block size whether the converters can
 // work on a loaded bitmap. Changes nothing. Returns 0 when accepted, or the
 // first failing rule's status, in this order: status::header_too_short (no

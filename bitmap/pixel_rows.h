@@ -8,7 +8,8 @@
 #include "bitmap/bitmap_header.h"
 #include "bitmap/depth_formats.h"
 
-// True for the depths the unpacker handles: those of the depth table.
+// True for the depths the unpacker handles: those of the depth table. The
+// fuzzers ask it; the programs ask find_depth_format.
 bool is_supported_depth(std::uint16_t bit_count);
 
 // Bytes of pixel data in one stored row (padding not counted); width > 0.

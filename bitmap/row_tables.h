@@ -12,6 +12,8 @@
 std::uint8_t** make_row_table(std::uint8_t* block, std::int64_t width, std::int64_t element_size,
                               std::int64_t rows);
 
+// The whole-image form, which the tests, the fuzzers and the benchmarks use;
+// the programs stream bands and never call it.
 // One zeroed allocation holding a row table of rows entries followed by
 // the width x rows x element_size pixel area that entry 0 points at.
 // Released with a single std::free of the returned pointer. Null when any

@@ -5,6 +5,8 @@
 #include "bitmap/pixel_rows.h"
 #include "bitmap/unpack_rows.h"
 
+// The whole-image form, which the tests, the fuzzers and the benchmarks use;
+// the programs stream bands and never call it.
 // Fills the working image (width x rows pixels of blue, green, red and a
 // fourth byte, bottom row first, rows of exactly width * 4 bytes) from the
 // pixel rows of a loaded bitmap that passed check_bitmap_header. Returns 0

@@ -4,6 +4,8 @@
 
 #include "system/write_output_file.h"
 
+// The whole-image form, which the tests, the fuzzers and the benchmarks use;
+// the programs stream bands and never call it.
 // Writes a contiguous working image of width x height pixels (4 bytes each,
 // row 0 first, no padding) as an uncompressed 32-bit bitmap at path,
 // replacing what stood there only once the whole file is written (see

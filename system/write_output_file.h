@@ -89,6 +89,8 @@ void report_output_failure(const output_file& out);
 // and is the file identified by file.
 bool writes_directly_over(const output_file& out, const name_info& file);
 
+// The whole-image form, which the tests, the fuzzers and the benchmarks use;
+// the programs stream bands and never call it.
 // A run of bytes to write; the pieces of a file are written in order.
 struct output_piece {
   const std::uint8_t* bytes;
