@@ -1,7 +1,11 @@
-// Blocks for whole images and files. Such blocks are large and touched once
+// Blocks for an input held whole: a stream (a pipe, FIFO or socket, which
+// can be read only once) or a file an output is written straight over. The
+// programs hold nothing else whole. Such blocks are large and touched once
 // from end to end, so where the system allows it they start on a huge-page
 // boundary and are backed by huge pages, which takes page faults from one
-// per 4 KiB to one per 2 MiB.
+// per 4 KiB to one per 2 MiB. It pays: the 72 MB 6000 x 4000 picture piped
+// into tesvar takes 0.67 of the CPU without the advice, and converted in
+// place through a descriptor 0.87 (paired whole-process runs).
 #pragma once
 
 #include <cstddef>
