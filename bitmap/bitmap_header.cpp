@@ -76,6 +76,5 @@ void store_bitmap_header(const bitmap_header& h, std::uint8_t* out) {
 }
 
 std::uint32_t header_rows(const bitmap_header& header) {
-  const std::int32_t h = header.bi_height;
-  return h < 0 ? 0u - static_cast<std::uint32_t>(h) : static_cast<std::uint32_t>(h);
+  return static_cast<std::uint32_t>(magnitude(header.bi_height));  // at most 2^31
 }

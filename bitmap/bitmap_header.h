@@ -56,3 +56,8 @@ void store_bitmap_header(const bitmap_header& header, std::uint8_t* out);
 
 // |bi_height| without overflow: -2147483648 gives 2147483648.
 std::uint32_t header_rows(const bitmap_header& header);
+
+// |value| without overflow: INT64_MIN gives 2^63.
+inline std::uint64_t magnitude(std::int64_t value) {
+  return value < 0 ? 0u - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+}

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "bitmap/check_bitmap_header.h"
+#include "bitmap/image_bytes.h"
 #include "bitmap/pixel_rows.h"
 #include "system/alloc_large_block.h"
 #include "system/messages.h"
@@ -14,10 +15,6 @@ namespace {
 
 // A stream starts with this much room and doubles it.
 constexpr std::size_t first_stream_block = std::size_t{64} << 10;
-
-// The largest block whose byte count is still a std::int64_t and a size_t.
-constexpr std::uint64_t largest_block =
-    SIZE_MAX < INT64_MAX ? std::uint64_t{SIZE_MAX} : std::uint64_t{INT64_MAX};
 
 int report_too_small(const char* path, std::int64_t bytes) {
   message_values values;
@@ -32,16 +29,11 @@ int report_no_memory() {
   return status::load_no_memory;
 }
 
-int report_read_error(const char* path) {
-  print_name_message(message_id::read_error, path);
-  return status::read_error;
-}
-
 // Moves the used bytes of *data into a block twice as large, or limit
 // bytes where that is less; false, with *data unchanged, when no larger
 // block can be had.
 bool grow_block(std::uint8_t** data, std::size_t used, std::size_t* capacity, std::uint64_t limit) {
-  if (*capacity > largest_block / 2) {
+  if (*capacity > max_block_bytes / 2) {
     return false;
   }
   const std::size_t larger =
@@ -123,7 +115,7 @@ int read_stream(std::FILE* file, const char* path, bitmap_input* input) {
   if (result == status::ok) {
     const std::uint64_t unpacked = bitmap_bytes_unpacked(header);
     const std::uint64_t held = unpacked > least ? unpacked : least;
-    if (held > largest_block || !read_held(file, &data, &capacity, &used, held)) {
+    if (held > max_block_bytes || !read_held(file, &data, &capacity, &used, held)) {
       result = report_no_memory();
     } else {
       counted = used;
@@ -155,12 +147,11 @@ int open_bitmap_input(const char* path, bitmap_input* input) {
     print_name_message(message_id::open_error, path);
     return status::open_error;
   }
-  input->identity = inspect_open_file(file);
   // Pipes and sockets have no size to ask for: their bytes are known only
   // once they have been read.
   std::int64_t file_size = 0;
   bool is_pipe = false;
-  if (!query_file_size(file, &file_size, &is_pipe)) {
+  if (!query_file_size(file, &file_size, &is_pipe, &input->identity)) {
     std::fclose(file);
     print_name_message(message_id::stat_error, path);
     return status::stat_error;
@@ -197,7 +188,7 @@ int hold_input_in_memory(bitmap_input* input) {
   if (input->block != nullptr) {
     return status::ok;
   }
-  if (input->size > largest_block) {
+  if (input->size > max_block_bytes) {
     return report_no_memory();
   }
   const auto bytes = static_cast<std::size_t>(input->size);
@@ -240,4 +231,9 @@ int load_bitmap_file(const char* path, std::uint8_t** block, std::int64_t* size)
   }
   close_bitmap_input(&input);
   return result;
+}
+
+int report_read_error(const char* path) {
+  print_name_message(message_id::read_error, path);
+  return status::read_error;
 }

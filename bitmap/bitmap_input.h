@@ -42,6 +42,9 @@ bool read_input_bytes(const bitmap_input& input, std::uint64_t offset, std::uint
 // its message.
 int hold_input_in_memory(bitmap_input* input);
 
+// Prints the read error of the input at path; returns status::read_error.
+int report_read_error(const char* path);
+
 // Closes the file and frees what the input holds.
 void close_bitmap_input(bitmap_input* input);
 

@@ -63,7 +63,7 @@ int check_depth_and_offset(const bitmap_header& h) {
       }
       return status::ok;
     case 1:
-      if (h.bf_off_bits != palette_offset + 8) {
+      if (h.bf_off_bits != palette_offset + 4 * two_palette_entries) {
         print_palette_message(message_id::palette_1bit, h);
         return status::header_1bit_palette;
       }

@@ -12,8 +12,11 @@
 enum class palette_use {
   none,         // the pixels hold their colours
   indexed,      // each pixel indexes the entries up to the pixel rows
-  two_entries,  // each pixel picks entry 0 or 1 at byte 54
+  two_entries,  // each pixel picks entry 0 or 1 at byte 54 (two_palette_entries)
 };
+
+// The palette of a 1-bit picture: exactly this many 4-byte entries.
+constexpr std::uint32_t two_palette_entries = 2;
 
 struct depth_format {
   std::uint16_t bits;

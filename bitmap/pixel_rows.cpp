@@ -57,7 +57,7 @@ palette_location locate_palette(const bitmap_header& header) {
     return {palette_offset, 0};
   }
   if (format->palette == palette_use::two_entries) {
-    return {palette_offset, 2};
+    return {palette_offset, two_palette_entries};
   }
   return locate_indexed_palette(header);
 }

@@ -7,10 +7,6 @@
 
 namespace {
 
-std::uint64_t magnitude(std::int64_t value) {
-  return value < 0 ? 0u - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
-}
-
 bool fits_header_field(std::int64_t value) { return value >= INT32_MIN && value <= INT32_MAX; }
 
 }  // namespace

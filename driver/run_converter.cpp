@@ -76,16 +76,11 @@ struct run_state {
   bool at_offsets[most_outputs] = {};  // takes bands at their offsets
 };
 
-int report_read_error(const run_state& run) {
-  print_name_message(message_id::read_error, run.input.path);
-  return status::read_error;
-}
-
 int read_header(run_state* run, bitmap_header* header) {
   std::uint8_t bytes[bitmap_header_bytes];
   const std::uint8_t* found = nullptr;
   if (!read_input_bytes(run->input, 0, bitmap_header_bytes, bytes, &found)) {
-    return report_read_error(*run);
+    return report_read_error(run->input.path);
   }
   *header = read_bitmap_header(found);
   run->layout = describe_layout(*header);
@@ -236,7 +231,7 @@ int read_palette(run_state* run) {
   const std::uint8_t* entries = run->palette_entries;
   if (count > 0 && !read_input_bytes(run->input, where.offset, std::uint64_t{count} * 4,
                                      run->palette_entries, &entries)) {
-    return report_read_error(*run);
+    return report_read_error(run->input.path);
   }
   run->palette = palette_view{entries, count};
   return status::ok;
@@ -402,7 +397,7 @@ void fail_run(shared_bands* shared, int why) {
   int none = status::ok;
   if (shared->failure.compare_exchange_strong(none, why)) {
     if (why == status::read_error) {
-      report_read_error(*shared->run);
+      report_read_error(shared->run->input.path);
     } else {
       print_message(message_id::conversion_not_completed);
     }
@@ -578,7 +573,7 @@ int convert_first_band(run_state* run, const conversion& convert) {
     converted = convert_band(*run, convert, band_at(*run, 0), &buffers);
   }
   if (converted == status::read_error) {
-    return report_read_error(*run);
+    return report_read_error(run->input.path);
   }
   if (converted != status::ok) {
     print_message(message_id::conversion_not_completed);

@@ -70,10 +70,10 @@ extern "C" bool write_file_at(std::FILE* file, std::uint64_t offset, const std::
 // file, not opened for appending (where every write lands at the end).
 bool takes_writes_at_offsets(std::FILE* file);
 
-// The byte count of the file behind an open stream. A pipe or socket has no
-// size to ask for: *is_pipe is set instead. False when the system cannot
-// tell.
-bool query_file_size(std::FILE* file, std::int64_t* size, bool* is_pipe);
+// The byte count of the file behind an open stream, and which file it is
+// (as inspect_open_file tells). A pipe or socket has no size to ask for:
+// *is_pipe is set instead. False when the system cannot tell.
+bool query_file_size(std::FILE* file, std::int64_t* size, bool* is_pipe, name_info* identity);
 
 // Fills info for path, following a symbolic link at path when follow_links
 // is set. A name that cannot be inspected counts as absent.
@@ -133,6 +133,17 @@ void find_output_place(const char* path, const output_request& request, output_p
 // Closes what find_output_place opened (the stream excepted, which its
 // writer closes).
 void release_output_place(output_place* place);
+
+// The letters that replace a temporary name's "XXXXXX": one of 62 letters
+// and digits for each of random_name_letters random bytes.
+constexpr int random_name_letters = 6;
+inline void letters_from_random_bytes(const unsigned char* random, char* letters) {
+  static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  constexpr unsigned alphabet_size = sizeof alphabet - 1;
+  for (int i = 0; i < random_name_letters; ++i) {
+    letters[i] = alphabet[random[i] % alphabet_size];
+  }
+}
 
 // Creates a new file at pattern (a name in directory, as output_place has
 // them, whose last six characters are "XXXXXX" and are replaced to make a

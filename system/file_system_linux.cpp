@@ -327,10 +327,8 @@ void carry_out(found_name* found, output_place* place) {
 // Six letters or digits, from the system's random numbers where it has
 // them, else from the clock and the process.
 void fill_random_letters(char* letters) {
-  static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  constexpr unsigned alphabet_size = sizeof alphabet - 1;
   static unsigned counter = 0;
-  unsigned char random[6];
+  unsigned char random[random_name_letters];
   if (getrandom(random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random)) {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
@@ -342,9 +340,7 @@ void fill_random_letters(char* letters) {
       byte = static_cast<unsigned char>(mix >> 33);
     }
   }
-  for (std::size_t i = 0; i < sizeof random; ++i) {
-    letters[i] = alphabet[random[i] % alphabet_size];
-  }
+  letters_from_random_bytes(random, letters);
 }
 
 // Calls whose failure changes nothing the run reports.
@@ -429,13 +425,14 @@ bool takes_writes_at_offsets(std::FILE* file) {
   return flags >= 0 && (flags & O_APPEND) == 0 && is_regular(fileno(file));
 }
 
-bool query_file_size(std::FILE* file, std::int64_t* size, bool* is_pipe) {
+bool query_file_size(std::FILE* file, std::int64_t* size, bool* is_pipe, name_info* identity) {
   struct stat st {};
   if (fstat(fileno(file), &st) != 0) {
     return false;
   }
   *is_pipe = S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode);
   *size = static_cast<std::int64_t>(st.st_size);
+  *identity = describe(st);
   return true;
 }
 

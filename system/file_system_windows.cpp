@@ -118,16 +118,12 @@ int errno_for(DWORD error) {
 // Replaces the six characters at letters with random letters and digits
 // from the system's random number generator.
 bool fill_random_letters(char* letters) {
-  static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  constexpr unsigned alphabet_size = sizeof alphabet - 1;
-  unsigned char random[6];
+  unsigned char random[random_name_letters];
   if (!BCRYPT_SUCCESS(
           BCryptGenRandom(nullptr, random, sizeof random, BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
     return false;
   }
-  for (std::size_t i = 0; i < sizeof random; ++i) {
-    letters[i] = alphabet[random[i] % alphabet_size];
-  }
+  letters_from_random_bytes(random, letters);
   return true;
 }
 
@@ -285,13 +281,14 @@ bool takes_writes_at_offsets(std::FILE* file) {
   return GetFileType(handle_of(file)) == FILE_TYPE_DISK;
 }
 
-bool query_file_size(std::FILE* file, std::int64_t* size, bool* is_pipe) {
+bool query_file_size(std::FILE* file, std::int64_t* size, bool* is_pipe, name_info* identity) {
   struct _stat64 st {};
   if (_fstat64(_fileno(file), &st) != 0) {
     return false;
   }
   *is_pipe = (st.st_mode & _S_IFMT) == _S_IFIFO;
   *size = st.st_size;
+  *identity = inspect_open_file(file);
   return true;
 }
 
