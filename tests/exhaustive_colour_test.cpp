@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <type_traits>
 #include <vector>
 
@@ -255,10 +256,15 @@ void expect_every_colour_exact(conversion convert, stored_conversion convert_sto
     std::fill(destination.begin(), destination.end(), std::uint8_t{0xC3});
     kernels[k].run(source.data(), destination.data(), colour_count);
     expect_matches(destination, want);
-    SCOPED_TRACE("from 3-byte pixels");
-    std::fill(destination.begin(), destination.end(), std::uint8_t{0xC3});
-    kernels[k].packed(packed.data(), destination.data(), colour_count);
-    expect_matches(destination, want);
+    // The vector kernels load 3-byte pixels themselves; the others reach
+    // their own 4-byte arithmetic, proven above, through one adapter, which
+    // the stored conversion and the runs of every length prove.
+    if (std::strncmp(kernels[k].name, "avx", 3) == 0) {
+      SCOPED_TRACE("from 3-byte pixels");
+      std::fill(destination.begin(), destination.end(), std::uint8_t{0xC3});
+      kernels[k].packed(packed.data(), destination.data(), colour_count);
+      expect_matches(destination, want);
+    }
   }
 }
 
