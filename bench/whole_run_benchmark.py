@@ -4,14 +4,15 @@
 Makes photo-like test images (6000 x 4000 at 24, 32 and 8 bits and top-down
 at 24 bits, and 2000 x 1500 at 24 bits), then for every program and image
 runs the program and its floor alternately, pair after pair, after one
-warm-up pair. The floor is bench/iofloor (one read of the whole file, its
-rows expanded, one write) and, for the programs that also write channel
-planes, bench/iofloor_planes (the whole-image design with three planes).
-The streaming yardstick bench/band_floor (bands of 32 rows in constant
-memory; `band-planes` is its --planes variant) is measured against the same
-floors, beside the programs: a streaming run should come near its ratio and
-its peak RSS. `--floor design` compares with bench/design_floor instead, as
-earlier figures did.
+warm-up pair. The floor of record is bench/band_floor, the floor of the
+design the programs have: bands of 32 rows read with pread, expanded and
+written in constant memory, with --planes for the programs that also write
+channel planes. `--floor iofloor` compares with the whole-image yardsticks
+instead (bench/iofloor: one read of the whole file, its rows expanded, one
+write; bench/iofloor_planes: the earlier whole-image design with three
+planes), as figures before the streaming design did. The yardsticks run on
+one thread; the programs take their threads as CONVERTERS_NUM_THREADS says
+(every usable processor by default).
 
 Inputs and outputs live on tmpfs so that disk write-back stays out of the
 figures. Reports, for the subject and its floor, the median and the 95th
@@ -42,7 +43,7 @@ Options beyond the plain timing:
                 skipped with a message when vips is missing.
 
     bench/whole_run_benchmark.py BUILD_DIR [--pairs N] [--work DIR]
-        [--images LIST] [--programs LIST] [--floor iofloor|design]
+        [--images LIST] [--programs LIST] [--floor band|iofloor]
         [--yardsticks DIR] [--neighbour [--neighbour-gib G]]
         [--large [--large-pairs N]] [--vips] [--run-timeout S]
 
@@ -173,8 +174,8 @@ class Setup:
         return os.path.join(self.yard, name)
 
     def floor_argv(self, planes, image, out):
-        if self.floor_kind == "design":
-            return [self.tool("design_floor")] + (["--planes"] if planes else []) + [image, out]
+        if self.floor_kind == "band":
+            return [self.tool("band_floor"), image, out] + (["--planes"] if planes else [])
         return [self.tool("iofloor_planes" if planes else "iofloor"), image, out]
 
     def subject_argv(self, name, image, out):
@@ -449,7 +450,7 @@ def parse_args():
                         help="comma-separated subset of the image names")
     parser.add_argument("--programs", default=",".join(PROGRAMS),
                         help="comma-separated subset of " + ",".join(PROGRAMS))
-    parser.add_argument("--floor", choices=["iofloor", "design"], default="iofloor")
+    parser.add_argument("--floor", choices=["band", "iofloor"], default="band")
     parser.add_argument("--yardsticks", help="bench directory of the floors and image maker")
     parser.add_argument("--neighbour", action="store_true")
     parser.add_argument("--neighbour-gib", type=float, default=3.0)
