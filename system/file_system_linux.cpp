@@ -387,37 +387,38 @@ std::FILE* open_for_reading(const char* path) {
   return file;
 }
 
-bool read_at(std::FILE* file, std::uint64_t offset, std::uint8_t* out, std::size_t count) {
+namespace {
+
+// Moves count bytes at offset with pread or pwrite (transfer), in parts of
+// at most largest_stdio_transfer, going on after an interruption; false when
+// the file ends or fails first.
+template <typename Bytes, typename Transfer>
+bool transfer_at(std::FILE* file, std::uint64_t offset, Bytes* bytes, std::size_t count,
+                 Transfer transfer) {
   const int handle = fileno(file);
   for (std::size_t done = 0; done < count;) {
     const std::size_t part = transfer_part(count - done);
-    const ssize_t got = pread(handle, out + done, part, static_cast<off_t>(offset + done));
-    if (got < 0 && errno == EINTR) {
+    const ssize_t moved = transfer(handle, bytes + done, part, static_cast<off_t>(offset + done));
+    if (moved < 0 && errno == EINTR) {
       continue;
     }
-    if (got <= 0) {
+    if (moved <= 0) {
       return false;
     }
-    done += static_cast<std::size_t>(got);
+    done += static_cast<std::size_t>(moved);
   }
   return true;
 }
 
+}  // namespace
+
+bool read_at(std::FILE* file, std::uint64_t offset, std::uint8_t* out, std::size_t count) {
+  return transfer_at(file, offset, out, count, pread);
+}
+
 extern "C" bool write_file_at(std::FILE* file, std::uint64_t offset, const std::uint8_t* bytes,
                               std::size_t count) {
-  const int handle = fileno(file);
-  for (std::size_t done = 0; done < count;) {
-    const std::size_t part = transfer_part(count - done);
-    const ssize_t put = pwrite(handle, bytes + done, part, static_cast<off_t>(offset + done));
-    if (put < 0 && errno == EINTR) {
-      continue;
-    }
-    if (put <= 0) {
-      return false;
-    }
-    done += static_cast<std::size_t>(put);
-  }
-  return true;
+  return transfer_at(file, offset, bytes, count, pwrite);
 }
 
 bool takes_writes_at_offsets(std::FILE* file) {

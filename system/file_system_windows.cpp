@@ -241,7 +241,14 @@ std::FILE* open_for_reading(const char* path) {
   return to_wide_name(path, &name) ? _wfopen(name.text, L"rb") : nullptr;
 }
 
-bool read_at(std::FILE* file, std::uint64_t offset, std::uint8_t* out, std::size_t count) {
+namespace {
+
+// Moves count bytes at offset with ReadFile or WriteFile (transfer), in
+// parts of at most largest_stdio_transfer; false when the file ends or
+// fails first.
+template <typename Bytes, typename Transfer>
+bool transfer_at(std::FILE* file, std::uint64_t offset, Bytes* bytes, std::size_t count,
+                 Transfer transfer) {
   const HANDLE handle = handle_of(file);
   for (std::size_t done = 0; done < count;) {
     const auto part = static_cast<DWORD>(transfer_part(count - done));
@@ -249,31 +256,24 @@ bool read_at(std::FILE* file, std::uint64_t offset, std::uint8_t* out, std::size
     OVERLAPPED where{};
     where.Offset = static_cast<DWORD>(at);
     where.OffsetHigh = static_cast<DWORD>(at >> 32);
-    DWORD got = 0;
-    if (ReadFile(handle, out + done, part, &got, &where) == 0 || got == 0) {
+    DWORD moved = 0;
+    if (transfer(handle, bytes + done, part, &moved, &where) == 0 || moved == 0) {
       return false;
     }
-    done += got;
+    done += moved;
   }
   return true;
 }
 
+}  // namespace
+
+bool read_at(std::FILE* file, std::uint64_t offset, std::uint8_t* out, std::size_t count) {
+  return transfer_at(file, offset, out, count, ReadFile);
+}
+
 extern "C" bool write_file_at(std::FILE* file, std::uint64_t offset, const std::uint8_t* bytes,
                               std::size_t count) {
-  const HANDLE handle = handle_of(file);
-  for (std::size_t done = 0; done < count;) {
-    const auto part = static_cast<DWORD>(transfer_part(count - done));
-    const std::uint64_t at = offset + done;
-    OVERLAPPED where{};
-    where.Offset = static_cast<DWORD>(at);
-    where.OffsetHigh = static_cast<DWORD>(at >> 32);
-    DWORD put = 0;
-    if (WriteFile(handle, bytes + done, part, &put, &where) == 0 || put == 0) {
-      return false;
-    }
-    done += put;
-  }
-  return true;
+  return transfer_at(file, offset, bytes, count, WriteFile);
 }
 
 // The programs open no file for appending on Windows.
