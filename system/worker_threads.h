@@ -1,7 +1,8 @@
 // Threads for the bands of one run, from the system's own thread calls
-// (worker_threads_posix.cpp, worker_threads_windows.cpp, chosen by the
-// build), and one turn they pass from band to band for the outputs that
-// take their bytes only in order. Nothing here allocates memory.
+// (worker_threads_platform.h: worker_threads_posix.cpp or
+// worker_threads_windows.cpp, chosen by the build), and one turn they pass
+// from band to band for the outputs that take their bytes only in order.
+// Nothing here allocates memory.
 #pragma once
 
 #include <cstdint>
