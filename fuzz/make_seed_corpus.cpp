@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/bitmap_builder.h"
+#include "tests/support/bitmap_builder.h"
 
 namespace {
 

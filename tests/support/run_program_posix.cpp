@@ -1,7 +1,7 @@
 // Runs a program with fork and execve, the limits and identity of the
 // child set between the two. A program built for another processor is
 // started through its emulator, which is given the program's argument 0.
-#include "tests/run_program.h"
+#include "tests/support/run_program.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -18,7 +18,7 @@
 #include <limits>
 #include <stdexcept>
 
-#include "tests/program_emulator.h"
+#include "tests/support/program_emulator.h"
 
 namespace {
 

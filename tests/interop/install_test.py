@@ -22,7 +22,8 @@ BUILD_DIR = ""
 PROGRAMS = []
 EMULATOR = []  # the command that runs programs built for another processor
 DOC_DIR = "share/doc/colour-converters"
-SOURCE_ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+# This file is tests/interop/install_test.py: the source root is three levels up.
+SOURCE_ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 
 def read_source(name):

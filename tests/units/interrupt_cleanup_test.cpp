@@ -13,7 +13,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "tests/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
-#include "tests/run_program.h"
+#include "tests/support/run_program.h"
 
 #include <algorithm>
 #include <filesystem>
 #include <stdexcept>
 
-#include "tests/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 std::string native_line_ends(const std::string& text) {
 #ifdef _WIN32

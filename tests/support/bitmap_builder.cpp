@@ -1,4 +1,4 @@
-#include "tests/bitmap_builder.h"
+#include "tests/support/bitmap_builder.h"
 
 #include <filesystem>
 #include <fstream>

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/bitmap_builder.h"
+#include "tests/support/bitmap_builder.h"
 
 namespace {
 

@@ -22,8 +22,8 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/bitmap_builder.h"
-#include "tests/run_program.h"
+#include "tests/support/bitmap_builder.h"
+#include "tests/support/run_program.h"
 
 namespace {
 

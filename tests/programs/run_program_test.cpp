@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/run_program.h"
+#include "tests/support/run_program.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "tests/run_program.h"
+#include "tests/support/run_program.h"
 
 namespace {
 

@@ -19,8 +19,8 @@
 #include "convert/convert_to_yuv.h"
 #include "driver/band_hook.h"
 #include "driver/run_converter.h"
-#include "tests/bitmap_builder.h"
-#include "tests/temp_dir.h"
+#include "tests/support/bitmap_builder.h"
+#include "tests/support/temp_dir.h"
 
 #ifndef _WIN32
 #include <sys/wait.h>

@@ -14,8 +14,8 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/bitmap_builder.h"
-#include "tests/temp_dir.h"
+#include "tests/support/bitmap_builder.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tests/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 #include <cstdint>
 #include <filesystem>
