@@ -101,6 +101,34 @@ const rule_case rule_cases[] = {
                              f.owner = other;
                            })),
      refuse, refuse},
+    // Moved down from the program tests, which now run these as the rules
+    // alone: the user (root) owns the sticky directory, and another user's
+    // link or file stands at the name.
+    {"sticky, shared: another user's link, run by root who owns the directory",
+     in_shared_sticky(with(own_file(),
+                           [](auto& f) {
+                             f.holds = name_holds::symbolic_link;
+                             f.owner = other;
+                             f.user = f.directory_owner = 0;
+                             f.root = true;
+                           })),
+     refuse, refuse},
+    {"sticky, shared: another user's file, run by root who owns the directory",
+     in_shared_sticky(with(own_file(),
+                           [](auto& f) {
+                             f.owner = other;
+                             f.user = f.directory_owner = 0;
+                             f.root = true;
+                           })),
+     refuse, refuse},
+    {"sticky, shared: another user's link, run by an ordinary user",
+     in_shared_sticky(with(own_file(),
+                           [](auto& f) {
+                             f.holds = name_holds::symbolic_link;
+                             f.owner = other;
+                             f.directory_owner = 0;
+                           })),
+     refuse, refuse},
     {"sticky, group-writable: another user's FIFO",
      with(own_file(),
           [](auto& f) {
@@ -124,6 +152,16 @@ const rule_case rule_cases[] = {
     {"a named socket", with(own_file(), [](auto& f) { f.holds = name_holds::socket; }), refuse,
      replace},
     {"a regular file the user may not write", with(own_file(), [](auto& f) { f.writable = false; }),
+     refuse, replace_keeping},
+    {"the user's own file with two names, directory writable (a hard link)",
+     with(own_file(), [](auto& f) { f.links = 2; }), replace_keeping, replace_keeping},
+    {"a regular file the user may not write, in a directory anyone may write",
+     with(own_file(),
+          [](auto& f) {
+            f.writable = false;
+            f.directory_owner = 0;
+            f.directory_writable_by_others = true;
+          }),
      refuse, replace_keeping},
     {"nothing, directory writable",
      with(own_file(), [](auto& f) { f.holds = name_holds::nothing; }), replace, replace},
