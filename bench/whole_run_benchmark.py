@@ -4,20 +4,18 @@
 Makes photo-like test images (6000 x 4000 at 24, 32 and 8 bits and top-down
 at 24 bits, and 2000 x 1500 at 24 bits), then for every program and image
 runs the program and its floor alternately, pair after pair, after one
-warm-up pair. The floor of record is bench/band_floor, the floor of the
-design the programs have: bands of 32 rows read with pread, expanded and
-written in constant memory, with --planes for the programs that also write
-channel planes. `--floor iofloor` compares with the whole-image yardsticks
-instead (bench/iofloor: one read of the whole file, its rows expanded, one
-write; bench/iofloor_planes: the earlier whole-image design with three
-planes), as figures before the streaming design did. The yardsticks run on
-one thread; the programs take their threads as CONVERTERS_NUM_THREADS says
-(every usable processor by default).
+warm-up pair. The floor is bench/band_floor, the floor of the design the
+programs have: bands of 32 rows read with pread, expanded and written in
+constant memory, with --planes for the programs that also write channel
+planes. The programs take their threads as CONVERTERS_NUM_THREADS says
+(every usable processor by default), and the floor runs on as many
+(--threads, writing each band at its offset as the programs do); with one
+thread it appends its bands.
 
 Inputs and outputs live on tmpfs so that disk write-back stays out of the
 figures. Reports, for the subject and its floor, the median and the 95th
-percentile of CPU seconds (user + sys) and of wall seconds, the median of
-the per-pair CPU ratios, and the largest peak RSS (ru_maxrss of the run, taken
+percentile of CPU seconds (user + sys) and of wall seconds, the medians of
+the per-pair CPU and wall ratios, and the largest peak RSS (ru_maxrss of the run, taken
 by the small launcher bench/measure_run so that the harness's own memory is
 not counted in it).
 Where ImageMagick is installed, its YCbCr conversion of the large 24-bit
@@ -43,7 +41,7 @@ Options beyond the plain timing:
                 skipped with a message when vips is missing.
 
     bench/whole_run_benchmark.py BUILD_DIR [--pairs N] [--work DIR]
-        [--images LIST] [--programs LIST] [--floor band|iofloor]
+        [--images LIST] [--programs LIST]
         [--yardsticks DIR] [--neighbour [--neighbour-gib G]]
         [--large [--large-pairs N]] [--vips] [--run-timeout S]
 
@@ -134,15 +132,16 @@ def p95(values):
     return statistics.quantiles(values, n=20, method="inclusive")[-1]
 
 
-def median_ratio(subject_runs, floor_runs):
-    return statistics.median(s.cpu / f.cpu for s, f in zip(subject_runs, floor_runs))
+def median_ratio(subject_runs, floor_runs, field="cpu"):
+    return statistics.median(getattr(s, field) / getattr(f, field)
+                             for s, f in zip(subject_runs, floor_runs))
 
 
 def table_header():
     print("| program       | image          | CPU s | p95   | floor | p95   | ratio    "
-          "| wall s | p95    | floor  | p95    | RSS MiB | floor   |")
+          "| wall s | p95    | floor  | p95    | ratio    | RSS MiB | floor   |")
     print("|---------------|----------------|-------|-------|-------|-------|----------"
-          "|--------|--------|--------|--------|---------|---------|")
+          "|--------|--------|--------|--------|----------|---------|---------|")
 
 
 def table_row(label, image, subject_runs, floor_runs):
@@ -153,6 +152,7 @@ def table_row(label, image, subject_runs, floor_runs):
     cells += ["%.3f" % v for v in stat(subject_runs, "cpu") + stat(floor_runs, "cpu")]
     cells.append("**%.2f**" % median_ratio(subject_runs, floor_runs))
     cells += ["%.3f" % v for v in stat(subject_runs, "wall") + stat(floor_runs, "wall")]
+    cells.append("**%.2f**" % median_ratio(subject_runs, floor_runs, "wall"))
     cells += ["%.1f" % max(r.rss for r in runs) for runs in (subject_runs, floor_runs)]
     return "| " + " | ".join(cells) + " |"
 
@@ -163,7 +163,7 @@ class Setup:
     def __init__(self, args):
         self.build = os.path.abspath(args.build_dir)
         self.yard = os.path.abspath(args.yardsticks or os.path.join(self.build, "bench"))
-        self.floor_kind = args.floor
+        self.threads = program_threads()
         self.limit = args.run_timeout
         self.launcher = self.tool("measure_run")
         if not os.path.exists(self.launcher):
@@ -174,9 +174,8 @@ class Setup:
         return os.path.join(self.yard, name)
 
     def floor_argv(self, planes, image, out):
-        if self.floor_kind == "band":
-            return [self.tool("band_floor"), image, out] + (["--planes"] if planes else [])
-        return [self.tool("iofloor_planes" if planes else "iofloor"), image, out]
+        threads = ["--threads", str(self.threads)] if self.threads > 1 else []
+        return [self.tool("band_floor"), image, out] + (["--planes"] if planes else []) + threads
 
     def subject_argv(self, name, image, out):
         if name == "band":
@@ -192,6 +191,15 @@ class Setup:
                     str(image.bits), path] + (["--top-down"] if image.top_down else [])
             subprocess.run(argv, check=True, timeout=max(600, self.limit))
         return path
+
+
+def program_threads():
+    """The threads a program takes on a large picture: CONVERTERS_NUM_THREADS
+    when it holds 1 to 64, else every usable processor."""
+    value = os.environ.get("CONVERTERS_NUM_THREADS", "")
+    if value.isdigit() and 1 <= int(value) <= 64:
+        return int(value)
+    return min(64, len(os.sched_getaffinity(0)))
 
 
 def has_planes(subject):
@@ -450,7 +458,6 @@ def parse_args():
                         help="comma-separated subset of the image names")
     parser.add_argument("--programs", default=",".join(PROGRAMS),
                         help="comma-separated subset of " + ",".join(PROGRAMS))
-    parser.add_argument("--floor", choices=["band", "iofloor"], default="band")
     parser.add_argument("--yardsticks", help="bench directory of the floors and image maker")
     parser.add_argument("--neighbour", action="store_true")
     parser.add_argument("--neighbour-gib", type=float, default=3.0)
@@ -484,8 +491,8 @@ def main():
     neighbour = start_neighbour(args.neighbour_gib) if args.neighbour else None
     results = {}
     try:
-        print("floor: %s; %d pairs; load average %.2f at the start%s\n"
-              % (args.floor, args.pairs, os.getloadavg()[0],
+        print("floor: band_floor on %d threads; %d pairs; load average %.2f at the start%s\n"
+              % (setup.threads, args.pairs, os.getloadavg()[0],
                  "; neighbour churning %.1f GiB" % args.neighbour_gib if neighbour else ""))
         table_header()
         for image in IMAGES:
