@@ -46,7 +46,6 @@ PLANES = {"tesvarex": ("bmp_yuv_v.bmp", "bmp_yuv_u.bmp", "bmp_yuv_y.bmp"),
           "morvanex": ("bmp_hsv_h.bmp", "bmp_hsv_s.bmp", "bmp_hsv_v.bmp")}
 DEADLINE = 0.0  # time.monotonic() by which the whole group must be done
 SCRATCH = ""
-RUNNING = set()  # process groups of recipes still running, killed on the way out
 SSH = None  # the server of the ssh group
 
 
@@ -195,7 +194,6 @@ def start_recipes(names, cwd, env):
     script = "\n".join(recipe(name) for name in names)
     process = subprocess.Popen(["/bin/bash", "-c", script], cwd=cwd, env=env, stdout=subprocess.PIPE,
                                stderr=subprocess.PIPE, start_new_session=True)
-    RUNNING.add(process.pid)
     return process
 
 
@@ -206,8 +204,6 @@ def finish(process):
         os.killpg(process.pid, signal.SIGKILL)
         process.communicate()
         raise
-    finally:
-        RUNNING.discard(process.pid)
     return process.returncode, (out or b"").decode(), err.decode()
 
 
@@ -562,22 +558,6 @@ MaxStartups 100
 """)
         self.ssh_command = f"ssh -F {r}/ssh_config"
 
-    def user_processes(self):
-        if not self.user_made:
-            return []
-        try:
-            uid = pwd.getpwnam(self.user).pw_uid
-        except KeyError:
-            return []
-        found = []
-        for entry in os.listdir("/proc"):
-            try:
-                if entry.isdigit() and os.stat(f"/proc/{entry}").st_uid == uid:
-                    found.append(int(entry))
-            except FileNotFoundError:
-                pass
-        return found
-
     def close(self):
         problems = []
         if self.sshd:
@@ -590,12 +570,7 @@ MaxStartups 100
             except subprocess.TimeoutExpired:
                 self.sshd.kill()
                 self.sshd.wait()
-        for pid in self.user_processes():  # sessions the server left behind
-            try:
-                os.kill(pid, signal.SIGKILL)
-            except ProcessLookupError:
-                pass
-        reap_orphans()
+        end_descendants()  # the sessions and the jobs that ran on
         if self.user_made:
             deleted = subprocess.run(["userdel", "--remove", self.user], capture_output=True,
                                      timeout=60)
@@ -624,15 +599,42 @@ def wait_for_orphans():
             time.sleep(0.01)
 
 
-def reap_orphans():
-    deadline = time.monotonic() + 5
-    while time.monotonic() < deadline:
+def descendants():
+    """Every process below this one, by process id."""
+    parents = {}
+    for entry in os.listdir("/proc"):
         try:
-            pid, _ = os.waitpid(-1, os.WNOHANG)
-        except ChildProcessError:
+            with open(f"/proc/{entry}/stat", encoding="utf-8", errors="replace") as f:
+                parents[int(entry)] = int(f.read().rsplit(")", 1)[1].split()[1])
+        except (ValueError, OSError):
+            pass
+    found, frontier = set(), {os.getpid()}
+    while frontier:
+        frontier = {pid for pid, parent in parents.items() if parent in frontier} - found
+        found |= frontier
+    return found
+
+
+def end_descendants():
+    """Kills and reaps every process this test started, directly or not:
+    GNU parallel's jobs live in process groups of their own, and whatever
+    they leave running is adopted by this process (a subreaper)."""
+    for _ in range(100):
+        below = descendants()
+        if not below:
             return
-        if pid == 0:
-            time.sleep(0.05)
+        for pid in below:
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+        time.sleep(0.05)
+        while True:
+            try:
+                if os.waitpid(-1, os.WNOHANG)[0] == 0:
+                    break
+            except ChildProcessError:
+                break
 
 
 def remote_home():
@@ -717,14 +719,9 @@ def main():
                                        for case in (FolderRecipes, JobLogRecipes))
         result = unittest.TextTestRunner(verbosity=2).run(tests)
     finally:
-        for group_id in list(RUNNING):
-            try:
-                os.killpg(group_id, signal.SIGKILL)
-            except ProcessLookupError:
-                pass
         if SSH:
             problems += SSH.close()
-        reap_orphans()
+        end_descendants()
         shutil.rmtree(SCRATCH, ignore_errors=True)
         for problem in problems:
             print("cleanup:", problem)
