@@ -192,8 +192,9 @@ def start_recipes(names, cwd, env):
     """The named blocks, one after another in one bash, as a user pastes them
     into one terminal; in a process group of its own."""
     script = "\n".join(recipe(name) for name in names)
-    process = subprocess.Popen(["/bin/bash", "-c", script], cwd=cwd, env=env, stdout=subprocess.PIPE,
-                               stderr=subprocess.PIPE, start_new_session=True)
+    process = subprocess.Popen(["/bin/bash", "-c", script], cwd=cwd, env=env,
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                               start_new_session=True)
     return process
 
 
