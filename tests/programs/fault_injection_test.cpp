@@ -357,14 +357,7 @@ TEST(WriteFaults, FileSizeLimitStopsEveryWritePartWay) {
 TEST(WriteFaults, AWriteFailingInTheSecondBandSparesTheOtherFiles) {
   // 1000 pixels wide: bands of 65 rows, three of them.
   const bytes three_bands = build_bitmap(sample_bitmap_24(1000, 150));
-  file_map clean;
-  {
-    const scratch_dir dir;
-    ASSERT_TRUE(write_file(dir.file("in.bmp"), three_bands));
-    EXPECT_EQ(run_program(tesvarex.path, {"tesvarex", "in.bmp", "out.bmp"}, dir.path()).exit_status,
-              0);
-    clean = written_files(dir);
-  }
+  file_map clean = clean_outputs(tesvarex, three_bands);
   const scratch_dir dir;
   ASSERT_TRUE(write_file(dir.file("in.bmp"), three_bands));
   run_options options;
@@ -383,14 +376,7 @@ TEST(WriteFaults, AWriteFailingInTheSecondBandSparesTheOtherFiles) {
 TEST(WriteFaults, AWriteFailingInOneThreadsBandSparesTheOtherFiles) {
   // 1000 pixels wide: bands of 65 rows, twenty of them.
   const bytes twenty_bands = build_bitmap(sample_bitmap_24(1000, 1300));
-  file_map clean;
-  {
-    const scratch_dir dir;
-    ASSERT_TRUE(write_file(dir.file("in.bmp"), twenty_bands));
-    EXPECT_EQ(run_program(tesvarex.path, {"tesvarex", "in.bmp", "out.bmp"}, dir.path()).exit_status,
-              0);
-    clean = written_files(dir);
-  }
+  file_map clean = clean_outputs(tesvarex, twenty_bands);
   for (const int failing : {9, 40, 77}) {
     SCOPED_TRACE("write " + std::to_string(failing));
     const scratch_dir dir;
