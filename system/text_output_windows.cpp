@@ -4,6 +4,8 @@
 
 #include <io.h>
 
+#include <cstring>
+
 #include "system/wide_names_windows.h"
 
 namespace {
@@ -33,7 +35,15 @@ bool write_to_console(HANDLE console, const char* bytes, std::size_t count) {
 
 }  // namespace
 
-void write_text(std::FILE* stream, const char* bytes, std::size_t count) {
+void write_text(std::FILE* stream, const char* text, std::size_t count) {
+  // A name's unpaired surrogates are shown as U+FFFD.
+  char shown[longest_piece];
+  const char* bytes = text;
+  if (count <= longest_piece) {
+    std::memcpy(shown, text, count);
+    show_unpaired_surrogates(shown, count);
+    bytes = shown;
+  }
   const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
   DWORD mode = 0;
   const bool console = handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) != 0;

@@ -21,3 +21,16 @@ bool to_wide_text(const char* utf8, std::size_t count, wchar_t* out, std::size_t
 // The UTF-16 form of a UTF-8 name; false when it is not valid UTF-8 or too
 // long for any path.
 bool to_wide_name(const char* utf8, wide_name* wide);
+
+// The UTF-8 form of a command-line argument, which keeps every argument
+// exactly: a surrogate without its partner, which Windows allows in a name,
+// is written as the three bytes of its code point (ED A0 80 to ED BF BF).
+// Valid UTF-8 never holds those, so such a name is never opened or created
+// (to_wide_name refuses it). Writes the bytes and a terminating zero to out
+// when out is not null; returns the count of bytes, the zero not counted.
+std::size_t to_argument_utf8(const wchar_t* argument, char* out);
+
+// Replaces in place each surrogate written as to_argument_utf8 writes it
+// with U+FFFD (EF BF BD, as many bytes), so that a name that holds one is
+// shown as Windows shows such a name.
+void show_unpaired_surrogates(char* bytes, std::size_t count);

@@ -15,7 +15,7 @@ TEST(ProgramLoading, FailuresPrintTheLoaderMessage) {
     b.resize(54);
     return b;
   }();
-  const std::vector<refusal_case> cases = {
+  std::vector<refusal_case> cases = {
       {"missing input",
        &tesvar,
        {"missing.bmp", "out.bmp"},
@@ -50,6 +50,13 @@ TEST(ProgramLoading, FailuresPrintTheLoaderMessage) {
        {{"tesvarex.bmp", bytes(10, 'B')}},
        exits_with(13, "'tesvarex.bmp' file size erro. too small(10 Byte)\n")},
   };
+  if (on_windows) {
+    cases.push_back({"an unpaired surrogate in the name, never taken for U+FFFD in its place",
+                     &tesvarex,
+                     {"a\xED\xA0\x80.bmp"},
+                     {{"a\xEF\xBF\xBD.bmp", build_bitmap(two_by_two_24())}},
+                     exits_with(11, "'a\xEF\xBF\xBD.bmp' open error.\n")});
+  }
   for (const refusal_case& c : cases) {
     expect_refused({c.what, c.prog, c.args, with_stale_planes(c.files), c.end});
   }

@@ -100,7 +100,7 @@ struct write_failure_case {
 };
 
 std::vector<write_failure_case> write_failure_cases() {
-  return {
+  std::vector<write_failure_case> cases = {
       {"output in a missing directory", &tesvar, "nodir/out.bmp", no_directories,
        "File 'nodir/out.bmp' cannot create.\n", nothing_whole},
       {"output in a missing directory", &morvanex, "nodir/out.bmp", no_directories,
@@ -129,6 +129,13 @@ std::vector<write_failure_case> write_failure_cases() {
        "File 'bmp_hsv_v.bmp' cannot create.\nFile '/dev/full' write error.\n",
        whole_afterwards{{"bmp_hsv_h.bmp", "bmp_hsv_s.bmp"}}},
   };
+  // A name Windows allows but refuses as an output: one with an unpaired
+  // surrogate, never taken for the name with U+FFFD in its place.
+  if (on_windows) {
+    cases.push_back({"an unpaired surrogate in the name", &tesvar, "a\xED\xA0\x80.bmp",
+                     no_directories, "File 'a\xEF\xBF\xBD.bmp' cannot create.\n", nothing_whole});
+  }
+  return cases;
 }
 
 bool written_to_full_device(const write_failure_case& c) { return c.output == "/dev/full"; }

@@ -1,6 +1,8 @@
 // Runs a built program as a user would, for the end-to-end tests: with
 // fork and execve (run_program_posix.cpp) or CreateProcessW
-// (run_program_windows.cpp). Paths and arguments are UTF-8.
+// (run_program_windows.cpp). Paths and arguments are UTF-8; on Windows
+// the bytes of a surrogate's code point (ED A0 80 to ED BF BF) in an
+// argument give the program that surrogate unpaired.
 #pragma once
 
 #include <cstdint>

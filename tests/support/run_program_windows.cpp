@@ -17,7 +17,7 @@ namespace {
   throw std::runtime_error(what + " failed with error " + std::to_string(GetLastError()));
 }
 
-std::wstring wide(const std::string& utf8) {
+std::wstring strictly_wide(const std::string& utf8) {
   if (utf8.empty()) {
     return std::wstring();
   }
@@ -30,6 +30,27 @@ std::wstring wide(const std::string& utf8) {
   MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()),
                       text.data(), length);
   return text;
+}
+
+// The UTF-16 form of UTF-8 text in which the three bytes of a surrogate's
+// code point (ED A0 80 to ED BF BF, never valid UTF-8) stand for that
+// surrogate alone: how a test gives a program a name with an unpaired
+// surrogate, as Windows allows.
+std::wstring wide(const std::string& utf8) {
+  std::wstring text;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i + 2 < utf8.size(); ++i) {
+    const auto lead = static_cast<unsigned char>(utf8[i]);
+    const auto second = static_cast<unsigned char>(utf8[i + 1]);
+    const auto third = static_cast<unsigned char>(utf8[i + 2]);
+    if (lead == 0xED && second >= 0xA0 && second <= 0xBF && (third & 0xC0) == 0x80) {
+      text += strictly_wide(utf8.substr(start, i - start));
+      text.push_back(static_cast<wchar_t>(0xD000 | (second & 0x3F) << 6 | (third & 0x3F)));
+      start = i + 3;
+      i += 2;
+    }
+  }
+  return text + strictly_wide(utf8.substr(start));
 }
 
 // One argument as the C runtime's command-line splitter reads it back:
