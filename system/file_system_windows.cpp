@@ -334,12 +334,16 @@ std::size_t directory_part_length(const char* path) {
 // The new file is shared for deletion so that the interrupt handler, which
 // runs on a thread of its own, can remove it while it is still open. It
 // gets the folder's inherited permissions, as any new file there does.
+// Temporary names are used in their literal form (here, in rename_entry
+// and in remove_entry), so that an output name a plain call takes is never
+// refused because its temporary name is longer.
 std::FILE* create_unique_file(int /*directory*/, char* pattern, bool /*private_file*/) {
   const std::size_t length = std::strlen(pattern);
   constexpr int attempts = 100;
   for (int attempt = 0; attempt < attempts; ++attempt) {
     wide_name name;
-    if (length < 6 || !fill_random_letters(pattern + length - 6) || !to_wide_name(pattern, &name)) {
+    if (length < 6 || !fill_random_letters(pattern + length - 6) ||
+        !to_literal_wide_name(pattern, &name)) {
       errno = EINVAL;
       return nullptr;
     }
@@ -373,7 +377,7 @@ bool sync_to_storage(std::FILE* file) { return FlushFileBuffers(handle_of(file))
 bool rename_entry(int /*directory*/, const char* from, const char* to) {
   wide_name old_name;
   wide_name new_name;
-  if (!to_wide_name(from, &old_name) || !to_wide_name(to, &new_name)) {
+  if (!to_literal_wide_name(from, &old_name) || !to_wide_name(to, &new_name)) {
     return false;
   }
   constexpr DWORD attempts = 10;
@@ -393,7 +397,7 @@ bool rename_entry(int /*directory*/, const char* from, const char* to) {
 
 void remove_entry(int /*directory*/, const char* name) {
   wide_name wide;
-  if (to_wide_name(name, &wide)) {
+  if (to_literal_wide_name(name, &wide)) {
     DeleteFileW(wide.text);
   }
 }

@@ -2,14 +2,16 @@
 
 #include "system/file_system.h"
 #include "system/interrupt_cleanup.h"
+#include "system/wide_names_windows.h"
 
 namespace {
 
 // The console's control handler runs on a thread of its own, so the names
 // are guarded by a lock rather than by blocking anything. Each name is kept
-// in UTF-16, ready for the handler, which allocates nothing.
+// in its literal UTF-16 form, as the file was created by, ready for the
+// handler, which allocates nothing.
 SRWLOCK cleanup_lock = SRWLOCK_INIT;
-wchar_t armed_path[most_temporary_files][path_buffer_bytes];
+wide_name armed_path[most_temporary_files];
 bool armed[most_temporary_files];
 
 // Removes the armed files and lets the default handling end the process.
@@ -19,7 +21,7 @@ BOOL WINAPI remove_on_interrupt(DWORD /*event*/) {
   AcquireSRWLockExclusive(&cleanup_lock);
   for (int slot = 0; slot < most_temporary_files; ++slot) {
     if (armed[slot]) {
-      DeleteFileW(armed_path[slot]);
+      DeleteFileW(armed_path[slot].text);
       armed[slot] = false;
     }
   }
@@ -42,9 +44,7 @@ void release_interrupts() { ReleaseSRWLockExclusive(&cleanup_lock); }
 // On Windows the name is a whole path and directory is not used.
 void arm_interrupt_cleanup(int slot, int /*directory*/, const char* name) {
   install_cleanup_handler();
-  const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name, -1, armed_path[slot],
-                                        static_cast<int>(path_buffer_bytes));
-  armed[slot] = units > 0;
+  armed[slot] = to_literal_wide_name(name, &armed_path[slot]);
 }
 
 void disarm_interrupt_cleanup(int slot) { armed[slot] = false; }

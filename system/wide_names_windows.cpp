@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <cwchar>
 
 namespace {
 
@@ -31,6 +32,10 @@ std::size_t put_utf8(std::uint32_t c, char* out) {
     std::memcpy(out, bytes, count);
   }
   return count;
+}
+
+bool starts_with(const wchar_t* text, const wchar_t* prefix) {
+  return std::wcsncmp(text, prefix, std::wcslen(prefix)) == 0;
 }
 
 }  // namespace
@@ -62,6 +67,36 @@ bool to_wide_text(const char* utf8, std::size_t count, wchar_t* out, std::size_t
 bool to_wide_name(const char* utf8, wide_name* wide) {
   return to_wide_text(utf8, std::strlen(utf8), wide->text, sizeof wide->text / sizeof(wchar_t),
                       &wide->length);
+}
+
+bool to_literal_wide_name(const char* utf8, wide_name* wide) {
+  if (!to_wide_name(utf8, wide)) {
+    return false;
+  }
+  if (starts_with(wide->text, L"\\\\?\\") || starts_with(wide->text, L"\\\\.\\")) {
+    return true;
+  }
+  // The full path goes behind room for the longest prefix, then is moved up
+  // to the one it takes.
+  static const wchar_t share_prefix[] = L"\\\\?\\UNC";  // its own "\" is the share's first
+  constexpr std::size_t room_ahead = sizeof share_prefix / sizeof(wchar_t);
+  const wide_name plain = *wide;
+  wchar_t* full = wide->text + room_ahead;
+  const std::size_t room = sizeof wide->text / sizeof(wchar_t) - room_ahead;
+  const DWORD length = GetFullPathNameW(plain.text, static_cast<DWORD>(room), full, nullptr);
+  if (length == 0 || length >= room) {
+    return false;
+  }
+  const bool share = starts_with(full, L"\\\\");
+  const bool literal = share && (full[2] == L'?' || full[2] == L'.') && full[3] == L'\\';
+  const wchar_t* prefix = literal ? L"" : share ? share_prefix : L"\\\\?\\";
+  const std::size_t skipped = share && !literal ? 1 : 0;
+  const std::size_t prefix_length = std::wcslen(prefix);
+  std::memmove(wide->text + prefix_length, full + skipped,
+               (length - skipped + 1) * sizeof(wchar_t));
+  std::memcpy(wide->text, prefix, prefix_length * sizeof(wchar_t));
+  wide->length = prefix_length + length - skipped;
+  return true;
 }
 
 std::size_t to_argument_utf8(const wchar_t* argument, char* out) {

@@ -22,6 +22,12 @@ bool to_wide_text(const char* utf8, std::size_t count, wchar_t* out, std::size_t
 // long for any path.
 bool to_wide_name(const char* utf8, wide_name* wide);
 
+// The UTF-16 form of a UTF-8 name that no path-length limit applies to: its
+// full path after "\\?\" ("\\?\UNC\" for a share), which names what the
+// plain name names. A name already in that form or in the device form
+// ("\\.\") is kept. False as for to_wide_name, or when there is no full path.
+bool to_literal_wide_name(const char* utf8, wide_name* wide);
+
 // The UTF-8 form of a command-line argument, which keeps every argument
 // exactly: a surrogate without its partner, which Windows allows in a name,
 // is written as the three bytes of its code point (ED A0 80 to ED BF BF).

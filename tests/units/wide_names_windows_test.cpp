@@ -1,9 +1,10 @@
 // Names between Windows' UTF-16 and the programs' UTF-8: every argument
-// kept exactly.
+// kept exactly, and the literal form of temporary names.
 #include "system/wide_names_windows.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -32,6 +33,29 @@ TEST(WideNames, ArgumentsAreKeptExactlyAndUnpairedSurrogatesNeverOpen) {
     EXPECT_TRUE(!valid || std::wstring(wide->text, wide->length) == c.argument);
     show_unpaired_surrogates(utf8.data(), utf8.size());
     EXPECT_EQ(utf8, c.shown);
+  }
+}
+
+// What keeps a temporary name, 8 characters longer than the output's,
+// within reach where a plain name stops at 260 characters (wine has no such
+// limit to show).
+TEST(WideNames, LiteralFormIsTheFullPathAfterItsPrefix) {
+  std::wstring here = std::filesystem::current_path().make_preferred().wstring();
+  here += here.back() == L'\\' ? L"" : L"\\";
+  const struct {
+    std::string name;
+    std::wstring literal;
+  } cases[] = {
+      {"dir/.out.bmp.AbCdEf", L"\\\\?\\" + here + L"dir\\.out.bmp.AbCdEf"},
+      {"C:\\dir\\sub\\..\\.x.AbCdEf", L"\\\\?\\C:\\dir\\.x.AbCdEf"},
+      {"\\\\server\\share\\.x.AbCdEf", L"\\\\?\\UNC\\server\\share\\.x.AbCdEf"},
+      {"\\\\?\\C:\\dir\\..\\x", L"\\\\?\\C:\\dir\\..\\x"},
+  };
+  const auto wide = std::make_unique<wide_name>();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(to_literal_wide_name(c.name.c_str(), wide.get()));
+    EXPECT_EQ(std::wstring(wide->text), c.literal);
   }
 }
 
