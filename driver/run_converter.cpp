@@ -245,17 +245,36 @@ void stop_sharing(shared_bands* shared) {
   stop_turns();
 }
 
-// The first failure stops every thread and prints its message, once.
+// The first failure stops every thread; its message is printed once the
+// threads are done (report_band_failure).
 void fail_run(shared_bands* shared, int why) {
   int none = status::ok;
-  if (shared->failure.compare_exchange_strong(none, why)) {
-    if (why == status::read_error) {
-      report_read_error(shared->run->reader.input.path);
-    } else {
-      print_message(message_id::conversion_not_completed);
+  shared->failure.compare_exchange_strong(none, why);
+  stop_sharing(shared);
+}
+
+// The message of the failure that stopped the bands, if any.
+int report_band_failure(const run_state& run, int failure) {
+  if (failure == status::read_error) {
+    report_read_error(run.reader.input.path);
+  } else if (failure != status::ok) {
+    print_message(message_id::conversion_not_completed);
+  }
+  return failure;
+}
+
+// An output written directly at offsets (a redirected file) is left with
+// its position at its end, as a writer in order leaves it: what the caller
+// writes next, a message on a stream that shares the file included, comes
+// after the picture, never inside it.
+void leave_positions_at_end(run_state* run) {
+  for (int i = 0; i < run->output_count; ++i) {
+    output_file& file = run->outputs[i].file;
+    if (run->outputs[i].at_offsets && file.slot < 0 && file.file != nullptr &&
+        !move_to_end(file.file)) {
+      file.failed = true;
     }
   }
-  stop_sharing(shared);
 }
 
 // The bytes band b gives an output: a plane's grey pixels (made in the
@@ -379,7 +398,8 @@ int write_bands(run_state* run, const conversion& convert) {
       run->outputs[i].file.failed = true;
     }
   }
-  return shared.failure;
+  leave_positions_at_end(run);
+  return report_band_failure(*run, shared.failure);
 }
 
 // Puts the planes in place, then the result, each reporting its own

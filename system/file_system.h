@@ -173,8 +173,19 @@ void remove_entry(int directory, const char* name);
 // one that was looked up. Null when that cannot be done.
 std::FILE* open_in_place(const output_place& place);
 
+// Creates the file at the place's entry, which nothing stood at, and opens
+// it for writing, as the shell's ">" makes a new file (the user's umask);
+// fails when something stands there by now. Null with errno set when it
+// cannot be made.
+std::FILE* create_at_place(const output_place& place);
+
 // Cuts an open regular file to nothing and goes back to its start.
 bool cut_to_start(std::FILE* file);
+
+// Moves the open file's position, which a descriptor it was copied from
+// shares, to the file's end: where a writer that wrote in order would
+// have left it.
+bool move_to_end(std::FILE* file);
 
 // True when the last failure to create a file was for want of permission
 // (not because the directory is missing, full or read-only).

@@ -2,9 +2,12 @@
 // (openat with O_PATH), so that each decision is made on the very entry
 // that is then used.
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <sys/syscall.h>
+#include <sys/sysmacros.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -47,18 +50,25 @@ constexpr int most_links = 40;
 // The access list that a file's permission bits are only part of.
 constexpr const char access_list_name[] = "system.posix_acl_access";
 
-// The directory whose entries are the process's open descriptors:
-// /proc/self/fd, which /dev/fd leads to on Linux. It is looked up while
-// directory is held open, so both lookups meet the same directory; only a
-// directory of the process file system is worth the lookup.
+// Whether directory is one whose entries are the process's own open
+// descriptors, however it was reached: /proc/self/fd (where /dev/fd leads),
+// /proc/PID/fd with the process's own number, /proc/thread-self/fd or
+// /proc/PID/task/TID/fd of the calling thread. Known by what the directory
+// is, not by how it was named; only a directory of the process file system
+// is worth the lookups.
 bool is_descriptor_directory(int directory) {
   constexpr long process_file_system = 0x9fa0;  // PROC_SUPER_MAGIC
   struct statfs system {};
+  if (fstatfs(directory, &system) != 0 || system.f_type != process_file_system) {
+    return false;
+  }
   struct stat here {};
   struct stat descriptors {};
-  return fstatfs(directory, &system) == 0 && system.f_type == process_file_system &&
-         fstat(directory, &here) == 0 && stat("/proc/self/fd", &descriptors) == 0 &&
-         same_file(here, descriptors);
+  if (fstat(directory, &here) != 0) {
+    return false;
+  }
+  return (stat("/proc/self/fd", &descriptors) == 0 && same_file(here, descriptors)) ||
+         (stat("/proc/thread-self/fd", &descriptors) == 0 && same_file(here, descriptors));
 }
 
 // The descriptor an entry of the descriptor directory names (decimal, no
@@ -110,8 +120,31 @@ struct found_name {
   int directory = -1;
   int object = -1;
   struct stat info {};
+  bool fixed = false;  // the entry's flags forbid changing it
   bool in_descriptor_directory = false;
 };
+
+// The status of the file behind handle, and whether its flags (where the
+// file system has them) make it immutable or append-only. statx gives both
+// in one call; where the system lacks it, fstat, and no flags.
+bool status_of(int handle, struct stat* info, bool* fixed) {
+  struct statx x {};
+  *fixed = false;
+  if (statx(handle, "", AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS, &x) != 0) {
+    return fstat(handle, info) == 0;
+  }
+  *info = {};
+  info->st_mode = x.stx_mode;
+  info->st_uid = x.stx_uid;
+  info->st_gid = x.stx_gid;
+  info->st_nlink = x.stx_nlink;
+  info->st_ino = x.stx_ino;
+  info->st_size = static_cast<off_t>(x.stx_size);
+  info->st_dev = makedev(x.stx_dev_major, x.stx_dev_minor);
+  constexpr std::uint64_t fixing = STATX_ATTR_IMMUTABLE | STATX_ATTR_APPEND;
+  *fixed = (x.stx_attributes & x.stx_attributes_mask & fixing) != 0;
+  return true;
+}
 
 void release_found_name(found_name* found) {
   close_handle(&found->object);
@@ -128,7 +161,7 @@ bool look_at_entry(const char* entry, found_name* found) {
   if (found->object < 0) {
     return errno == ENOENT;
   }
-  return fstat(found->object, &found->info) == 0;
+  return status_of(found->object, &found->info, &found->fixed);
 }
 
 // Moves found from the link it holds to the directory the link's target
@@ -193,6 +226,11 @@ std::FILE* stream_of(int handle, const char* mode) {
   return file;
 }
 
+bool is_pipe(int handle) {
+  struct stat info {};
+  return fstat(handle, &info) == 0 && S_ISFIFO(info.st_mode);
+}
+
 bool is_regular(int handle) {
   struct stat info {};
   return handle >= 0 && fstat(handle, &info) == 0 && S_ISREG(info.st_mode);
@@ -238,7 +276,12 @@ void gather_descriptor_facts(const char* entry, output_facts* facts) {
   const int number = descriptor_number(entry);
   facts->holds = name_holds::descriptor;
   facts->descriptor = number < 0 ? descriptor_start::closed : handed_descriptor(number);
-  facts->descriptor_regular = facts->descriptor != descriptor_start::closed && is_regular(number);
+  if (facts->descriptor != descriptor_start::closed) {
+    struct stat behind {};
+    const bool known = fstat(number, &behind) == 0;
+    facts->descriptor_regular = known && S_ISREG(behind.st_mode);
+    facts->descriptor_directory = known && S_ISDIR(behind.st_mode);
+  }
 }
 
 // Whether the entry, or the file a link there leads to, is the input.
@@ -249,35 +292,53 @@ bool entry_is_input(const found_name& found, const char* entry, const name_info&
           is_same_file(describe(target), input));
 }
 
-// The facts at the entry found stands at, for decide_output.
-output_facts gather_facts(const found_name& found, const output_request& request,
-                          const char* entry) {
+// The facts of the directory found's entry stands in. Its flags matter
+// only where a file would be made, at the last part.
+void gather_directory_facts(const found_name& found, bool step, output_facts* facts) {
+  struct stat directory {};
+  bool keeps_entries = false;
+  const bool known = step ? fstat(found.directory, &directory) == 0
+                          : status_of(found.directory, &directory, &keeps_entries);
+  if (known) {
+    facts->directory_owner = directory.st_uid;
+    facts->directory_sticky = (directory.st_mode & S_ISVTX) != 0;
+    facts->directory_writable_by_others = (directory.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+    facts->directory_writable_by_anyone = (directory.st_mode & S_IWOTH) != 0;
+    facts->directory_keeps_entries = keeps_entries;
+  }
+}
+
+// The facts at the entry found stands at, for decide_output: the last part
+// of the name, or a step on the way to it.
+output_facts gather_facts(const found_name& found, const output_request& request, const char* entry,
+                          bool step) {
   output_facts facts;
   facts.kind = request.kind;
   facts.plane = request.plane;
+  facts.step = step;
   facts.user = geteuid();
   facts.root = facts.user == 0;
   if (found.in_descriptor_directory) {
     gather_descriptor_facts(entry, &facts);
     return facts;
   }
-  struct stat directory {};
-  if (fstat(found.directory, &directory) == 0) {
-    facts.directory_owner = directory.st_uid;
-    facts.directory_sticky = (directory.st_mode & S_ISVTX) != 0;
-    facts.directory_writable_by_others = (directory.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+  facts.holds = found.object < 0 ? name_holds::nothing : holds_of(found.info.st_mode);
+  // A step that is no link is decided by what it is alone.
+  if (!step || facts.holds == name_holds::symbolic_link) {
+    gather_directory_facts(found, step, &facts);
   }
   // Whether the directory takes a new entry is learned by creating one (see
   // open_output_file): asking first would tell no more, and cost a call.
   if (found.object < 0) {
     return facts;  // nothing stands there
   }
-  facts.holds = holds_of(found.info.st_mode);
   facts.owner = found.info.st_uid;
   facts.links = found.info.st_nlink;
-  facts.writable = facts.holds != name_holds::regular_file || may_write(found.directory, entry);
-  facts.is_input =
-      request.plane && request.input != nullptr && entry_is_input(found, entry, *request.input);
+  facts.fixed = found.fixed;
+  facts.writable =
+      step || facts.holds != name_holds::regular_file || may_write(found.directory, entry);
+  facts.is_input = !step && request.plane && request.input != nullptr &&
+                   entry_is_input(found, entry, *request.input);
   return facts;
 }
 
@@ -308,6 +369,7 @@ void carry_out(found_name* found, output_place* place) {
       break;
     case output_action::replace:
     case output_action::write_in_place:
+    case output_action::create_directly:
       place->directory = found->directory;
       found->directory = -1;
       if (place->facts.holds == name_holds::regular_file) {
@@ -317,6 +379,7 @@ void carry_out(found_name* found, output_place* place) {
       return;
     case output_action::refuse:
     case output_action::follow_link:
+    case output_action::walk_through:
       return;
   }
   if (place->stream == nullptr) {
@@ -358,6 +421,158 @@ void copy_access_list(int old_file, int new_file) {
   }
 }
 
+// A walk along an output name, one part at a time, each decided by the
+// rules before it is used: the directory the next part stands in, and the
+// parts still to walk (a link's target is put in front of them).
+struct name_walk {
+  int directory = -1;
+  bool in_descriptor_directory = false;
+  char left[path_buffer_bytes] = {};
+  int links = 0;
+};
+
+// Makes directory the one the walk stands in.
+void enter_directory(name_walk* walk, int directory) {
+  close_handle(&walk->directory);
+  walk->directory = directory;
+  walk->in_descriptor_directory = directory >= 0 && is_descriptor_directory(directory);
+}
+
+// Opens the directory part of path in one call when no link stands
+// anywhere in it, the common case; the part-by-part walk is needed only
+// where a link does (or the system cannot tell).
+int open_directory_without_links(const char* path, std::size_t length) {
+  char directory[path_buffer_bytes];
+  std::memcpy(directory, path, length);
+  directory[length] = '\0';
+  open_how how{};
+  how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+  how.resolve = RESOLVE_NO_SYMLINKS;
+  return static_cast<int>(syscall(SYS_openat2, AT_FDCWD, directory, &how, sizeof how));
+}
+
+// Starts the walk at the current or the root directory, or past the
+// directory part of path when it holds no link.
+bool start_walk(const char* path, name_walk* walk) {
+  const std::size_t length = std::strlen(path);
+  if (length >= sizeof walk->left) {
+    return false;
+  }
+  const char* slash = std::strrchr(path, '/');
+  const int direct =
+      slash != nullptr && slash != path
+          ? open_directory_without_links(path, static_cast<std::size_t>(slash - path))
+          : -1;
+  if (direct >= 0) {
+    std::memcpy(walk->left, slash + 1, length - static_cast<std::size_t>(slash - path));
+    enter_directory(walk, direct);
+  } else {
+    std::memcpy(walk->left, path, length + 1);
+    enter_directory(walk, open(path[0] == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+  }
+  return walk->directory >= 0;
+}
+
+// Takes the next part of the walk into part (path_buffer_bytes long): ""
+// for a name that ends in "/" (which names a directory). *last tells
+// whether any part is left after it. "." parts are skipped.
+void take_part(name_walk* walk, char* part, bool* last) {
+  char* start = walk->left;
+  while (*start == '/' || (start[0] == '.' && (start[1] == '/' || start[1] == '\0'))) {
+    ++start;
+  }
+  char* end = std::strchr(start, '/');
+  const std::size_t length =
+      end == nullptr ? std::strlen(start) : static_cast<std::size_t>(end - start);
+  std::memcpy(part, start, length);
+  part[length] = '\0';
+  const char* rest = end == nullptr ? start + length : end;
+  while (*rest == '/' && rest[1] == '/') {
+    ++rest;
+  }
+  // "NAME/" ends with an empty part of its own.
+  *last = rest[0] == '\0' || (rest[0] == '/' && rest[1] == '\0' && length == 0);
+  std::memmove(walk->left, rest, std::strlen(rest) + 1);
+}
+
+// Puts the target of the link found holds in front of the parts left, and
+// goes to the root directory for an absolute one; false when the link
+// cannot be read, the name grows too long or more links were met than the
+// kernel would follow.
+bool follow_into(name_walk* walk, found_name* found) {
+  char target[path_buffer_bytes];
+  const ssize_t length =
+      walk->links++ < most_links ? readlinkat(found->object, "", target, sizeof target - 1) : -1;
+  const std::size_t left = std::strlen(walk->left);
+  if (length <= 0 || static_cast<std::size_t>(length) + left >= sizeof walk->left) {
+    return false;
+  }
+  // What is left starts with its "/", or is empty.
+  std::memmove(walk->left + length, walk->left, left + 1);
+  std::memcpy(walk->left, target, static_cast<std::size_t>(length));
+  if (target[0] == '/') {
+    enter_directory(walk, open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+  }
+  return walk->directory >= 0;
+}
+
+// Goes on from one part the rules let the walk pass: into a directory, or
+// through a link or a descriptor handed open on a directory.
+bool pass(const output_decision& decision, const char* part, name_walk* walk, found_name* found) {
+  if (decision.action == output_action::walk_through) {
+    enter_directory(walk, found->object);
+    found->object = -1;
+    return true;
+  }
+  if (found->in_descriptor_directory) {
+    enter_directory(walk, openat(descriptor_number(part), ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    return walk->directory >= 0;
+  }
+  return follow_into(walk, found);
+}
+
+// Walks the name part by part: every step (a directory on the way, and
+// each link met, the last part's included) is decided by the rules on the
+// very entry that is then used, and the last part's decision is carried
+// out. Anything the rules do not let through is a refusal.
+void walk_output_name(const output_request& request, name_walk* walk, found_name* found,
+                      output_place* place) {
+  const bool typed = request.kind == output_name_kind::typed;
+  for (;;) {
+    bool last = false;
+    take_part(walk, place->entry, &last);
+    close_handle(&found->object);
+    found->directory = walk->directory;
+    // Only a typed name can lead to a descriptor: no link is followed
+    // from a chosen one.
+    found->in_descriptor_directory = typed && walk->in_descriptor_directory;
+    if (std::strcmp(place->entry, "..") == 0 && !last) {
+      enter_directory(walk, openat(walk->directory, "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+      if (walk->directory < 0) {
+        return;
+      }
+      continue;
+    }
+    if (!found->in_descriptor_directory && !look_at_entry(place->entry, found)) {
+      return;
+    }
+    const output_facts facts = gather_facts(*found, request, place->entry, !last);
+    const output_decision decision = decide_output(facts);
+    const bool passes = decision.action == output_action::follow_link ||
+                        decision.action == output_action::walk_through;
+    if (last && !passes) {
+      place->facts = facts;
+      place->decision = decision;
+      walk->directory = -1;  // found's now, which carry_out may hand on
+      carry_out(found, place);
+      return;
+    }
+    if (!passes || !pass(decision, place->entry, walk, found)) {
+      return;
+    }
+  }
+}
+
 }  // namespace
 
 std::FILE* open_for_reading(const char* path) {
@@ -366,14 +581,19 @@ std::FILE* open_for_reading(const char* path) {
   char entry[path_buffer_bytes];
   found_name found;
   // A standard descriptor the caller left closed is now the null device,
-  // which a name of that descriptor must not read; otherwise only a name
-  // that cannot be opened is looked at further: a socket cannot be opened
-  // again through its name, so a name that leads to a descriptor the
-  // process was handed reads a copy of that descriptor.
-  const bool look = file == nullptr || standard_descriptor_was_closed();
+  // which a name of that descriptor must not read, and the pipe behind a
+  // descriptor handed open only for writing would never end (the program
+  // holds a writer of it); otherwise only a name that cannot be opened is
+  // looked at further: a socket cannot be opened again through its name,
+  // so a name that leads to a descriptor the process was handed reads a
+  // copy of that descriptor.
+  const bool pipe = file != nullptr && is_pipe(fileno(file));
+  const bool look = file == nullptr || pipe || standard_descriptor_was_closed();
   if (look && find_name(path, entry, &found) && found.in_descriptor_directory) {
-    if (file != nullptr &&
-        handed_descriptor(descriptor_number(entry)) == descriptor_start::closed) {
+    const int number = descriptor_number(entry);
+    const bool unreadable = handed_descriptor(number) == descriptor_start::closed ||
+                            (pipe && (fcntl(number, F_GETFL) & O_ACCMODE) == O_WRONLY);
+    if (file != nullptr && unreadable) {
       std::fclose(file);
       file = nullptr;
     } else if (file == nullptr) {
@@ -457,28 +677,16 @@ std::size_t directory_part_length(const char* path) {
 
 void find_output_place(const char* path, const output_request& request, output_place* place) {
   *place = output_place{};
+  name_walk walk;
   found_name found;
-  const bool typed = request.kind == output_name_kind::typed;
-  found.directory = open_parent(AT_FDCWD, path, place->entry);
-  for (int links = 0; found.directory >= 0; ++links) {
-    // Only a typed name can lead to a descriptor: no link is followed
-    // from a chosen one.
-    found.in_descriptor_directory = typed && is_descriptor_directory(found.directory);
-    if (!found.in_descriptor_directory && !look_at_entry(place->entry, &found)) {
-      break;
-    }
-    place->facts = gather_facts(found, request, place->entry);
-    place->decision = decide_output(place->facts);
-    if (place->decision.action != output_action::follow_link) {
-      carry_out(&found, place);
-      break;
-    }
-    if (!follow_link(links, place->entry, &found)) {
-      place->decision = output_decision{};
-      break;
-    }
+  if (start_walk(path, &walk)) {
+    walk_output_name(request, &walk, &found, place);
+  }
+  if (found.directory == walk.directory) {
+    found.directory = -1;  // the walk's own
   }
   release_found_name(&found);
+  close_handle(&walk.directory);
 }
 
 void release_output_place(output_place* place) {
@@ -559,6 +767,16 @@ std::FILE* open_in_place(const output_place& place) {
     close_handle(&handle);
   }
   return stream_of(handle, "wb");
+}
+
+std::FILE* create_at_place(const output_place& place) {
+  return stream_of(openat(place.directory, place.entry,
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666),
+                   "wb");
+}
+
+bool move_to_end(std::FILE* file) {
+  return std::fflush(file) == 0 && lseek(fileno(file), 0, SEEK_END) >= 0;
 }
 
 bool cut_to_start(std::FILE* file) {

@@ -39,6 +39,9 @@ std::FILE* open_file_at(output_file* out) {
     out->cut_pending = true;
     return open_in_place(place);
   }
+  if (place.decision.action == output_action::create_directly) {
+    return create_at_place(place);
+  }
   // A file that keeps an old one's attributes is private until it has them.
   std::FILE* file = create_temporary_file(place, place.decision.keep_attributes, &out->slot);
   if (file == nullptr) {

@@ -91,11 +91,10 @@ std::vector<safety_case> descriptor_cases() {
                    input_from_file(0, "piped.bmp")});
   // Descriptors the caller left closed: their names lead nowhere, whatever
   // the program has opened since under those numbers.
-  const std::pair<int, std::string> closed_names[] = {{0, "/dev/stdin"},
-                                                      {1, "/dev/stdout"},
-                                                      {2, "/dev/stderr"},
-                                                      {3, "/dev/fd/3"},
-                                                      {3, "/proc/self/fd/3"}};
+  const std::pair<int, std::string> closed_names[] = {
+      {0, "/dev/stdin"},       {1, "/dev/stdout"},     {2, "/dev/stderr"},
+      {3, "/dev/fd/3"},        {3, "/proc/self/fd/3"}, {3, "/proc/thread-self/fd/3"},
+      {4, "/dev/fd/4/out.bmp"}};
   for (const auto& [number, name] : closed_names) {
     // With the standard error stream closed, no message reaches the tests.
     const auto said = [number = number](const std::string& text) {
@@ -116,8 +115,10 @@ std::vector<safety_case> descriptor_cases() {
                      exits_with(11, said("'" + name + "' open error.\n")),
                      afterwards{[](const scratch_dir& d) { expect_only(d, {"in.bmp"}); }}});
   }
-  for (const int number : {5, 7, 9}) {
-    const std::string name = "/dev/fd/" + std::to_string(number);
+  // The program's own handles take such numbers meanwhile, directories
+  // among them: no path leads through one.
+  for (const std::string name :
+       {"/dev/fd/5", "/dev/fd/7", "/proc/thread-self/fd/9", "/dev/fd/4/out.bmp"}) {
     cases.push_back({name + " closed while the planes are written",
                      &tesvarex,
                      {"in.bmp", name},
@@ -149,6 +150,20 @@ std::vector<safety_case> descriptor_cases() {
                    input_from_socket});
   run_options bounded;
   bounded.time_limit_seconds = 60;
+  cases.push_back({"/dev/stdout as input while standard output is a pipe",
+                   &tesvar,
+                   {"/dev/stdout", "out.bmp"},
+                   nothing_planted,
+                   bounded,
+                   exits_with(11, "'/dev/stdout' open error.\n"),
+                   afterwards{[](const scratch_dir& d) { expect_only(d, {"in.bmp"}); }},
+                   handed{[](const scratch_dir&, run_options* options) {
+                     int ends[2];
+                     ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+                     // The program would hold the only writer of the pipe.
+                     options->descriptors.push_back({1, ends[1]});
+                     options->descriptors.push_back({9, ends[0]});
+                   }}});
   cases.push_back({"/dev/stdin as output while standard input is a pipe",
                    &tesvar,
                    {"in.bmp", "/dev/stdin"},
@@ -202,6 +217,30 @@ TEST(ProgramSafety, ResultThroughAPipeByTheStreamsNames) {
 }
 
 #ifndef _WIN32
+// "{ tesvarex in.bmp /dev/stdout; printf TRAILER; } > f 2>&1" with a plane
+// blocked: the result, then the plane's message, then what the caller
+// writes next; nothing lands inside the picture.
+TEST(ProgramSafety, RedirectedFileIsLeftAtTheEndOfTheResult) {
+  const scratch_dir dir;
+  const picture source = known_colours(tesvarex);
+  put_files(dir, {{"in.bmp", build_bitmap(encode_24(source, false))}});
+  ASSERT_TRUE(std::filesystem::create_directory(dir.file(tesvarex.planes[1])));
+  const int shared = open(dir.file("f").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  ASSERT_GE(shared, 0);
+  run_options options;
+  options.descriptors = {{1, shared}, {2, shared}};
+  const program_result r = run(tesvarex, dir, {"in.bmp", "/dev/stdout"}, options);
+  EXPECT_EQ(write(shared, "TRAILER", 7), 7);
+  close(shared);
+  EXPECT_TRUE(r.exited);
+  EXPECT_EQ(r.exit_status, 10);
+  const bytes result = expected_bitmap32(converted(tesvarex, source));
+  const std::string message = "File '" + tesvarex.planes[1] + "' cannot create.\nTRAILER";
+  bytes want = result;
+  want.insert(want.end(), message.begin(), message.end());
+  EXPECT_EQ(read_file(dir.file("f")), want);
+}
+
 // The run's outcome on head followed by a stream of zeros that does not end
 // (64 MiB offered) through a pipe as /dev/stdin, and how much was fed.
 program_result run_on_endless_pipe(const scratch_dir& dir, const bytes& head,

@@ -5,6 +5,11 @@
 #ifndef _WIN32
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#endif
 #endif
 
 #include <algorithm>
@@ -204,6 +209,27 @@ void add_other_users_cases(std::vector<safety_case>* cases) {
                         expect_planted(d.file("out.bmp"), victim);
                       }}});
   }
+  // Root's run through another user's link planted as a directory in a
+  // directory anyone may write: the link is not followed at any step.
+  cases->push_back({"another user's link as a directory on the way, as root",
+                    &tesvar,
+                    {"in.bmp", "shared/jobdir/conf.bmp"},
+                    planted{[](const scratch_dir& d) {
+                      ASSERT_EQ(mkdir(d.file("shared").c_str(), 0777), 0);
+                      ASSERT_EQ(chmod(d.file("shared").c_str(), 0777), 0);
+                      ASSERT_EQ(mkdir(d.file("precious").c_str(), 0700), 0);
+                      ASSERT_TRUE(write_file(d.file("precious/conf.bmp"), victim));
+                      ASSERT_EQ(symlink("../precious", d.file("shared/jobdir").c_str()), 0);
+                      ASSERT_EQ(lchown(d.file("shared/jobdir").c_str(), other_user, other_user), 0);
+                    }},
+                    plain_run,
+                    exits_with(10, "File 'shared/jobdir/conf.bmp' cannot create.\n"),
+                    afterwards{[](const scratch_dir& d) {
+                      expect_only(d, {"in.bmp", "precious", "shared"});
+                      EXPECT_EQ(read_file(d.file("precious/conf.bmp")), victim);
+                      const auto entries = std::filesystem::directory_iterator(d.file("precious"));
+                      EXPECT_EQ(std::distance(begin(entries), end(entries)), 1);
+                    }}});
 }
 
 // Cases that need a file-size limit, a signal, a symbolic link, a FIFO,
@@ -498,6 +524,72 @@ TEST(ProgramSafety, TerminatedInPlaceRunKeepsTheInput) {
     }
   }
 }
+
+#ifdef __linux__
+// Gives path exactly the file flags given of append-only and immutable
+// (chattr's a and i); false where the file system or the user cannot.
+bool set_file_flags(const std::string& path, int flags) {
+  const int handle = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  int now = 0;
+  bool done = handle >= 0 && ioctl(handle, FS_IOC_GETFLAGS, &now) == 0;
+  now = (now & ~(FS_APPEND_FL | FS_IMMUTABLE_FL)) | flags;
+  done = done && ioctl(handle, FS_IOC_SETFLAGS, &now) == 0;
+  if (handle >= 0) {
+    close(handle);
+  }
+  return done;
+}
+
+// Clears the flags again however the test ends, so that the scratch
+// directory can be removed.
+struct flags_cleared {
+  std::vector<std::string> paths;
+  ~flags_cleared() {
+    for (const std::string& path : paths) {
+      set_file_flags(path, 0);
+    }
+  }
+};
+
+// In an append-only directory no temporary file could ever be removed, so
+// none is made: a typed name is written as the shell's ">" writes it, a
+// chosen name only in place, and an immutable file is refused before
+// anything is written.
+TEST(ProgramSafety, DirectoryThatKeepsItsEntriesGetsNoTemporaryFile) {
+  const scratch_dir dir;
+  put_files(dir, {{"in.bmp", safety_input}, {"fixed.bmp", safety_input}});
+  const flags_cleared guard{{dir.file("fixed.bmp"), dir.path()}};
+  if (!set_file_flags(dir.file("fixed.bmp"), FS_IMMUTABLE_FL) ||
+      !set_file_flags(dir.path(), FS_APPEND_FL)) {
+    GTEST_SKIP() << "the file system or the user cannot set file flags here";
+  }
+  std::string planes_refused;
+  for (const std::string& plane : tesvarex.planes) {
+    planes_refused += "File '" + plane + "' cannot create.\n";
+  }
+  const struct {
+    const program* prog;
+    std::string output;
+    int status;
+    std::string message;
+  } runs[] = {
+      {&tesvar, "out.bmp", 0, ""},  // a new file
+      {&tesvar, "out.bmp", 0, ""},  // the user's file, in place
+      {&tesvar, "fixed.bmp", 10, "File 'fixed.bmp' cannot create.\n"},
+      {&tesvarex, "out.bmp", 10, planes_refused},
+  };
+  for (const auto& r : runs) {
+    SCOPED_TRACE(std::string(r.prog->name) + " in.bmp " + r.output);
+    const program_result got = run(*r.prog, dir, {"in.bmp", r.output});
+    EXPECT_TRUE(got.exited);
+    EXPECT_EQ(got.exit_status, r.status);
+    EXPECT_EQ(got.err, r.message);
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"fixed.bmp", "in.bmp", "out.bmp"}));
+    EXPECT_EQ(read_file(dir.file("out.bmp")), result_of(*r.prog));
+    EXPECT_EQ(read_file(dir.file("fixed.bmp")), safety_input);
+  }
+}
+#endif
 
 // Two runs on different pictures in one directory at once: every plane file
 // afterwards is wholly one run's, as that run alone writes it.

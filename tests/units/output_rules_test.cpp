@@ -28,8 +28,21 @@ output_facts own_file() {
 // A sticky directory everyone may write, owned by someone else (/tmp).
 output_facts in_shared_sticky(output_facts f) {
   f.directory_sticky = true;
-  f.directory_writable_by_others = true;
+  f.directory_writable_by_others = f.directory_writable_by_anyone = true;
   f.directory_owner = directory_owner;
+  return f;
+}
+
+// A directory everyone may write, owned by someone else, not sticky.
+output_facts anyone_writes(output_facts f) {
+  f.directory_writable_by_others = f.directory_writable_by_anyone = true;
+  f.directory_owner = directory_owner;
+  return f;
+}
+
+// A directory whose flags keep its entries (append-only).
+output_facts keeps_entries(output_facts f) {
+  f.directory_keeps_entries = true;
   return f;
 }
 
@@ -171,13 +184,58 @@ const rule_case rule_cases[] = {
     {"the user's own file", own_file(), replace_keeping, replace_keeping},
     {"another user's file, directory writable", with(own_file(), [](auto& f) { f.owner = other; }),
      replace_keeping, replace},
-    {"another user's link, not sticky",
+    // A link is trusted where only the directory's owner, its group or root
+    // could have put it, or when it is the user's, the owner's or root's.
+    {"another user's link in a directory not everyone may write",
      with(own_file(),
           [](auto& f) {
             f.holds = name_holds::symbolic_link;
             f.owner = other;
+            f.directory_writable_by_others = true;
           }),
+     follow, replace},
+    {"another user's link in a directory anyone may write, not sticky",
+     anyone_writes(with(own_file(),
+                        [](auto& f) {
+                          f.holds = name_holds::symbolic_link;
+                          f.owner = other;
+                        })),
+     refuse, replace},
+    {"root's link in a directory anyone may write, not sticky",
+     anyone_writes(with(own_file(),
+                        [](auto& f) {
+                          f.holds = name_holds::symbolic_link;
+                          f.owner = 0;
+                        })),
+     follow, replace},
+    {"another user's file in a directory anyone may write, run by root",
+     anyone_writes(with(own_file(),
+                        [](auto& f) {
+                          f.owner = other;
+                          f.user = 0;
+                          f.root = true;
+                        })),
      replace, replace},
+    {"another user's file in a group-writable directory",
+     with(own_file(),
+          [](auto& f) {
+            f.owner = other;
+            f.directory_writable_by_others = true;
+          }),
+     replace_keeping, replace},
+    // File flags.
+    {"an immutable or append-only file", with(own_file(), [](auto& f) { f.fixed = true; }), refuse,
+     refuse},
+    {"nothing, in a directory that keeps its entries",
+     keeps_entries(with(own_file(), [](auto& f) { f.holds = name_holds::nothing; })),
+     {output_action::create_directly, false},
+     refuse},
+    {"the user's own file in a directory that keeps its entries", keeps_entries(own_file()),
+     in_place, in_place},
+    {"another user's file in a directory that keeps its entries",
+     keeps_entries(with(own_file(), [](auto& f) { f.owner = other; })), in_place, refuse},
+    {"a FIFO in a directory that keeps its entries",
+     keeps_entries(with(own_file(), [](auto& f) { f.holds = name_holds::fifo; })), stream, refuse},
     {"the directory owner's file in a sticky directory only the owner writes",
      with(own_file(),
           [](auto& f) {
@@ -222,6 +280,11 @@ const rule_case rule_cases[] = {
             f.directory_writable = false;
           }),
      follow, refuse},
+    // Windows: a name with a stream part, whatever stands at the file.
+    {"a stream part (out.bmp:stream)", with(own_file(), [](auto& f) { f.stream_part = true; }),
+     refuse, refuse},
+    {"a stream part of the input (in.bmp::$DATA)",
+     with(own_file(), [](auto& f) { f.stream_part = f.is_input = true; }), refuse, refuse},
 };
 
 void expect_decision(const output_decision& got, const output_decision& want) {
@@ -244,6 +307,83 @@ TEST(OutputRules, EveryLineOfTheTableForTypedAndChosenNames) {
     {
       SCOPED_TRACE("chosen");
       expect_decision(decide_output(chosen), c.chosen);
+    }
+  }
+}
+
+// A step: a directory on the way to the last part, decided the same for
+// typed and chosen names.
+output_facts step(output_facts f) {
+  f.step = true;
+  return f;
+}
+
+constexpr output_decision walk{output_action::walk_through, false};
+
+const rule_case step_cases[] = {
+    {"S1 a descriptor handed open on a directory",
+     step(with(descriptor(descriptor_start::read_only, false),
+               [](auto& f) { f.descriptor_directory = true; })),
+     follow, follow},
+    {"S1 a descriptor closed at start (or the program's own)",
+     step(with(descriptor(descriptor_start::closed, false),
+               [](auto& f) { f.descriptor_directory = true; })),
+     refuse, refuse},
+    {"S1 a descriptor handed open on a file", step(descriptor(descriptor_start::writable, true)),
+     refuse, refuse},
+    {"S2 a directory", step(with(own_file(), [](auto& f) { f.holds = name_holds::directory; })),
+     walk, walk},
+    {"S2 a directory, in a directory anyone may write",
+     step(anyone_writes(with(own_file(),
+                             [](auto& f) {
+                               f.holds = name_holds::directory;
+                               f.owner = other;
+                             }))),
+     walk, walk},
+    {"S3 another user's link in a shared sticky directory, run by root",
+     step(in_shared_sticky(with(own_file(),
+                                [](auto& f) {
+                                  f.holds = name_holds::symbolic_link;
+                                  f.owner = other;
+                                  f.user = 0;
+                                  f.root = true;
+                                }))),
+     refuse, refuse},
+    {"S4 another user's link in a directory not everyone may write",
+     step(with(own_file(),
+               [](auto& f) {
+                 f.holds = name_holds::symbolic_link;
+                 f.owner = other;
+               })),
+     follow, follow},
+    {"S4 the directory owner's link in a directory anyone may write",
+     step(anyone_writes(with(own_file(),
+                             [](auto& f) {
+                               f.holds = name_holds::symbolic_link;
+                               f.owner = directory_owner;
+                             }))),
+     follow, follow},
+    {"S5 another user's link in a directory anyone may write, run by root",
+     step(anyone_writes(with(own_file(),
+                             [](auto& f) {
+                               f.holds = name_holds::symbolic_link;
+                               f.owner = other;
+                               f.user = 0;
+                               f.root = true;
+                             }))),
+     refuse, refuse},
+    {"S5 nothing", step(with(own_file(), [](auto& f) { f.holds = name_holds::nothing; })), refuse,
+     refuse},
+    {"S5 a regular file", step(own_file()), refuse, refuse},
+};
+
+TEST(OutputRules, EveryStepOfAPath) {
+  for (const rule_case& c : step_cases) {
+    SCOPED_TRACE(c.line);
+    for (const output_name_kind kind : {output_name_kind::typed, output_name_kind::chosen}) {
+      output_facts facts = c.facts;
+      facts.kind = kind;
+      expect_decision(decide_output(facts), kind == output_name_kind::typed ? c.typed : c.chosen);
     }
   }
 }

@@ -169,12 +169,13 @@ TEST_F(WriteBitmap32, WhateverStandsAtTheNameIsReplacedNotWrittenThrough) {
          plant_link("sub/new.bmp", d, geteuid());
        },
        "sub/new.bmp", 0, false},
-      {"another user's link to a file", output_name_kind::typed,
+      {"another user's link to a file, in a directory only its owner writes",
+       output_name_kind::typed,
        [&](const std::string& d) {
          plant_file(d, 0600);
          plant_link("old.bmp", d, nobody);
        },
-       "out.bmp", 0, true},
+       "old.bmp", 0600, true},
       {"own link at a chosen name", output_name_kind::chosen,
        [&](const std::string& d) {
          plant_file(d, 0600);
