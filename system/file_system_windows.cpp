@@ -49,6 +49,12 @@ bool is_pipe_name(const wide_name& name) {
          _wcsnicmp(t + 4, L"pipe", 4) == 0 && is_separator(t[8]);
 }
 
+// The last part of the name holds a ':' after any drive prefix ("C:"):
+// NAME:stream or NAME::$DATA names a stream of a file, not a file.
+bool has_stream_part(const char* path) {
+  return std::strchr(path + directory_part_length(path), ':') != nullptr;
+}
+
 name_info stream_info() {
   name_info info;
   info.exists = true;
@@ -201,6 +207,11 @@ void gather_facts(const char* path, const wide_name& name, const output_request&
   const bool typed = request.kind == output_name_kind::typed;
   if (is_pipe_name(name)) {
     facts.holds = name_holds::fifo;
+    return;
+  }
+  // Refused as it is: nothing there is opened, not even to be inspected.
+  facts.stream_part = has_stream_part(path);
+  if (facts.stream_part) {
     return;
   }
   const HANDLE handle =

@@ -129,11 +129,14 @@ std::vector<write_failure_case> write_failure_cases() {
        "File 'bmp_hsv_v.bmp' cannot create.\nFile '/dev/full' write error.\n",
        whole_afterwards{{"bmp_hsv_h.bmp", "bmp_hsv_s.bmp"}}},
   };
-  // A name Windows allows but refuses as an output: one with an unpaired
-  // surrogate, never taken for the name with U+FFFD in its place.
+  // Names Windows allows but refuses as outputs: one with an unpaired
+  // surrogate (never taken for the name with U+FFFD in its place), and a
+  // stream of a file.
   if (on_windows) {
     cases.push_back({"an unpaired surrogate in the name", &tesvar, "a\xED\xA0\x80.bmp",
                      no_directories, "File 'a\xEF\xBF\xBD.bmp' cannot create.\n", nothing_whole});
+    cases.push_back({"a stream of the input", &tesvar, "in.bmp::$DATA", no_directories,
+                     "File 'in.bmp::$DATA' cannot create.\n", nothing_whole});
   }
   return cases;
 }
