@@ -33,16 +33,36 @@ output_facts in_shared_sticky(output_facts f) {
   return f;
 }
 
-// A directory everyone may write, owned by someone else, not sticky.
+constexpr name_holds link = name_holds::symbolic_link;
+constexpr name_holds file = name_holds::regular_file;
+
+// holds, of owner's, in the user's own directory.
+output_facts at(name_holds holds, std::uint32_t owner) {
+  output_facts f = own_file();
+  f.holds = holds;
+  f.owner = owner;
+  return f;
+}
+
+// The directory's group may write it, or everyone (not sticky); or its
+// flags keep every entry (append-only).
+output_facts group_writes(output_facts f) {
+  f.directory_writable_by_others = true;
+  return f;
+}
 output_facts anyone_writes(output_facts f) {
   f.directory_writable_by_others = f.directory_writable_by_anyone = true;
   f.directory_owner = directory_owner;
   return f;
 }
-
-// A directory whose flags keep its entries (append-only).
 output_facts keeps_entries(output_facts f) {
   f.directory_keeps_entries = true;
+  return f;
+}
+
+output_facts as_root(output_facts f) {
+  f.user = 0;
+  f.root = true;
   return f;
 }
 
@@ -186,56 +206,25 @@ const rule_case rule_cases[] = {
      replace_keeping, replace},
     // A link is trusted where only the directory's owner, its group or root
     // could have put it, or when it is the user's, the owner's or root's.
-    {"another user's link in a directory not everyone may write",
-     with(own_file(),
-          [](auto& f) {
-            f.holds = name_holds::symbolic_link;
-            f.owner = other;
-            f.directory_writable_by_others = true;
-          }),
-     follow, replace},
-    {"another user's link in a directory anyone may write, not sticky",
-     anyone_writes(with(own_file(),
-                        [](auto& f) {
-                          f.holds = name_holds::symbolic_link;
-                          f.owner = other;
-                        })),
-     refuse, replace},
-    {"root's link in a directory anyone may write, not sticky",
-     anyone_writes(with(own_file(),
-                        [](auto& f) {
-                          f.holds = name_holds::symbolic_link;
-                          f.owner = 0;
-                        })),
-     follow, replace},
-    {"another user's file in a directory anyone may write, run by root",
-     anyone_writes(with(own_file(),
-                        [](auto& f) {
-                          f.owner = other;
-                          f.user = 0;
-                          f.root = true;
-                        })),
-     replace, replace},
-    {"another user's file in a group-writable directory",
-     with(own_file(),
-          [](auto& f) {
-            f.owner = other;
-            f.directory_writable_by_others = true;
-          }),
+    {"another user's link, group-writable directory", group_writes(at(link, other)), follow,
+     replace},
+    {"another user's link, world-writable directory", anyone_writes(at(link, other)), refuse,
+     replace},
+    {"root's link, world-writable directory", anyone_writes(at(link, 0)), follow, replace},
+    {"another user's file, world-writable directory, run by root",
+     as_root(anyone_writes(at(file, other))), replace, replace},
+    {"another user's file, group-writable directory", group_writes(at(file, other)),
      replace_keeping, replace},
-    // File flags.
     {"an immutable or append-only file", with(own_file(), [](auto& f) { f.fixed = true; }), refuse,
      refuse},
-    {"nothing, in a directory that keeps its entries",
-     keeps_entries(with(own_file(), [](auto& f) { f.holds = name_holds::nothing; })),
+    {"nothing, append-only directory",
+     keeps_entries(at(name_holds::nothing, me)),
      {output_action::create_directly, false},
      refuse},
-    {"the user's own file in a directory that keeps its entries", keeps_entries(own_file()),
-     in_place, in_place},
-    {"another user's file in a directory that keeps its entries",
-     keeps_entries(with(own_file(), [](auto& f) { f.owner = other; })), in_place, refuse},
-    {"a FIFO in a directory that keeps its entries",
-     keeps_entries(with(own_file(), [](auto& f) { f.holds = name_holds::fifo; })), stream, refuse},
+    {"the user's own file, append-only directory", keeps_entries(own_file()), in_place, in_place},
+    {"another user's file, append-only directory", keeps_entries(at(file, other)), in_place,
+     refuse},
+    {"a FIFO, append-only directory", keeps_entries(at(name_holds::fifo, me)), stream, refuse},
     {"the directory owner's file in a sticky directory only the owner writes",
      with(own_file(),
           [](auto& f) {
@@ -320,60 +309,31 @@ output_facts step(output_facts f) {
 
 constexpr output_decision walk{output_action::walk_through, false};
 
+output_facts handed_directory(descriptor_start start) {
+  output_facts f = descriptor(start, false);
+  f.descriptor_directory = true;
+  return f;
+}
+
 const rule_case step_cases[] = {
     {"S1 a descriptor handed open on a directory",
-     step(with(descriptor(descriptor_start::read_only, false),
-               [](auto& f) { f.descriptor_directory = true; })),
-     follow, follow},
+     step(handed_directory(descriptor_start::read_only)), follow, follow},
     {"S1 a descriptor closed at start (or the program's own)",
-     step(with(descriptor(descriptor_start::closed, false),
-               [](auto& f) { f.descriptor_directory = true; })),
-     refuse, refuse},
+     step(handed_directory(descriptor_start::closed)), refuse, refuse},
     {"S1 a descriptor handed open on a file", step(descriptor(descriptor_start::writable, true)),
      refuse, refuse},
-    {"S2 a directory", step(with(own_file(), [](auto& f) { f.holds = name_holds::directory; })),
-     walk, walk},
-    {"S2 a directory, in a directory anyone may write",
-     step(anyone_writes(with(own_file(),
-                             [](auto& f) {
-                               f.holds = name_holds::directory;
-                               f.owner = other;
-                             }))),
-     walk, walk},
+    {"S2 a directory", step(at(name_holds::directory, me)), walk, walk},
+    {"S2 another user's directory, world-writable directory",
+     step(anyone_writes(at(name_holds::directory, other))), walk, walk},
     {"S3 another user's link in a shared sticky directory, run by root",
-     step(in_shared_sticky(with(own_file(),
-                                [](auto& f) {
-                                  f.holds = name_holds::symbolic_link;
-                                  f.owner = other;
-                                  f.user = 0;
-                                  f.root = true;
-                                }))),
-     refuse, refuse},
-    {"S4 another user's link in a directory not everyone may write",
-     step(with(own_file(),
-               [](auto& f) {
-                 f.holds = name_holds::symbolic_link;
-                 f.owner = other;
-               })),
-     follow, follow},
-    {"S4 the directory owner's link in a directory anyone may write",
-     step(anyone_writes(with(own_file(),
-                             [](auto& f) {
-                               f.holds = name_holds::symbolic_link;
-                               f.owner = directory_owner;
-                             }))),
-     follow, follow},
-    {"S5 another user's link in a directory anyone may write, run by root",
-     step(anyone_writes(with(own_file(),
-                             [](auto& f) {
-                               f.holds = name_holds::symbolic_link;
-                               f.owner = other;
-                               f.user = 0;
-                               f.root = true;
-                             }))),
-     refuse, refuse},
-    {"S5 nothing", step(with(own_file(), [](auto& f) { f.holds = name_holds::nothing; })), refuse,
-     refuse},
+     step(as_root(in_shared_sticky(at(link, other)))), refuse, refuse},
+    {"S4 another user's link, directory only its owner writes", step(at(link, other)), follow,
+     follow},
+    {"S4 the directory owner's link, world-writable directory",
+     step(anyone_writes(at(link, directory_owner))), follow, follow},
+    {"S5 another user's link, world-writable directory, run by root",
+     step(as_root(anyone_writes(at(link, other)))), refuse, refuse},
+    {"S5 nothing", step(at(name_holds::nothing, me)), refuse, refuse},
     {"S5 a regular file", step(own_file()), refuse, refuse},
 };
 
