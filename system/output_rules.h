@@ -7,7 +7,7 @@
 // The rules, first match wins (docs/files-and-names.md, row for row;
 // "typed" is the result's name as the user gave it, "chosen" a plane's or
 // the default name). Every part of a name is decided: the directories on
-// the way to the last part (steps) by rules S1-S5, the last part by 1-17.
+// the way to the last part (steps) by rules S1-S5, the last part by 1-18.
 //
 // A link is trusted, wherever it stands, when only the directory's owner,
 // its group or root could have put it there (a directory not everyone may
@@ -45,10 +45,10 @@
 //     attributes when it is the user's own, or typed in a directory not
 //     everyone may write.
 // 16. A regular file the directory does not let the user replace, typed or
-//     the user's own with one name: written in place. Nothing, typed, in a
-//     directory that keeps its entries (append-only): a new file created
-//     and written directly.
-// 17. Everything else: refused.
+//     the user's own with one name: written in place.
+// 17. Nothing, typed, in a directory that keeps its entries (append-only):
+//     a new file created and written directly.
+// 18. Everything else: refused.
 #pragma once
 
 #include <cstdint>
