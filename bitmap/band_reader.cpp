@@ -1,5 +1,7 @@
 #include "bitmap/band_reader.h"
 
+#include <cstdio>
+
 #include "bitmap/check_bitmap_header.h"
 #include "bitmap/unpack_bitmap_pixels.h"
 #include "system/status.h"
@@ -67,11 +69,12 @@ int open_band_reader(const char* path, band_reader* reader) {
       !read_input_bytes(reader->input, 0, bitmap_header_bytes, bytes, &found)) {
     result = report_read_error(path);
   }
-  bitmap_header header{};
+  bitmap_header& header = reader->header;
   if (result == status::ok) {
     header = read_bitmap_header(found);
     reader->layout = describe_layout(header);
-    result = check_header_fields(header, reader->input.size);
+    const bool refused = !reader->input.stream || refused_at_every_length(header);
+    result = refused ? check_header_fields(header, reader->input.size) : status::ok;
   }
   // The unpacker would refuse this depth anyway; refusing it before any
   // memory is taken keeps a tiny file that claims gigabytes from reserving
@@ -98,10 +101,41 @@ int read_band_palette(band_reader* reader) {
   const std::uint8_t* entries = reader->palette_entries;
   if (count > 0 && !read_input_bytes(reader->input, where.offset, std::uint64_t{count} * 4,
                                      reader->palette_entries, &entries)) {
-    return report_read_error(reader->input.path);
+    return report_band_read_failure(reader);
   }
   reader->palette = palette_view{entries, count};
   return status::ok;
+}
+
+int finish_band_reader(band_reader* reader) {
+  if (!reader->input.stream) {
+    return status::ok;
+  }
+  const int counted = count_stream_end(&reader->input, bitmap_bytes_used(reader->header));
+  return counted != status::ok ? counted : check_header_fields(reader->header, reader->input.size);
+}
+
+int report_band_read_failure(band_reader* reader) {
+  const bitmap_input& input = reader->input;
+  if (input.stream && input.ended && std::ferror(input.file) == 0) {
+    const int refusal = finish_band_reader(reader);
+    if (refusal != status::ok) {
+      return refusal;
+    }
+  }
+  return report_read_error(reader->input.path);
+}
+
+band band_in_read_order(const band_reader& reader, std::uint64_t k) {
+  const band_plan& plan = reader.plan;
+  if (!reader.input.stream || reader.layout.bottom_up) {
+    return band_at(reader, k);
+  }
+  if (plan.pieces_per_row == 1) {
+    return band_at(reader, plan.count - 1 - k);
+  }
+  const std::uint64_t row = reader.layout.rows - 1 - k / plan.pieces_per_row;
+  return band_at(reader, row * plan.pieces_per_row + k % plan.pieces_per_row);
 }
 
 band band_at(const band_reader& reader, std::uint64_t index) {

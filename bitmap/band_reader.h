@@ -39,6 +39,7 @@ struct band {
 
 struct band_reader {
   bitmap_input input;
+  bitmap_header header{};
   bitmap_layout layout{};
   std::uint8_t palette_entries[4 * most_palette_entries] = {};
   palette_view palette{palette_entries, 0};
@@ -50,13 +51,31 @@ struct band_reader {
 // Opens path, reads and checks its header and plans its bands. Returns 0,
 // the loader's or the header check's status (with their messages), or
 // status::unsupported_depth (no message) for a depth the programs refuse.
+// A stream's length is not known yet: a header the rules refuse at every
+// length ends it here, with the status the bytes read so far give; any
+// other is checked against the length by finish_band_reader.
 int open_band_reader(const char* path, band_reader* reader);
+
+// After the last band: a stream is counted to the end its header declares
+// and checked as a file of that length would be. Returns 0 (always for a
+// file), or the header check's status, or read_error after its message.
+int finish_band_reader(band_reader* reader);
 
 // Reads the palette the rows may look up, once. Returns 0, or read_error
 // after printing its message.
 int read_band_palette(band_reader* reader);
 
+// Why a band or the palette could not be read: a stream that ended gets
+// the status its length gives as a file (no message, as for a file cut
+// short); anything else is a read error, its message printed.
+int report_band_read_failure(band_reader* reader);
+
 band band_at(const band_reader& reader, std::uint64_t index);
+
+// The band read k-th: band k of a file, read at its offsets; for a stream,
+// the band whose bytes come k-th (the top one first where rows are stored
+// top first).
+band band_in_read_order(const band_reader& reader, std::uint64_t k);
 
 // The band's first pixel's index in the working image (rows of width
 // pixels, the bottom row first): where its bytes go in every output.

@@ -13,9 +13,6 @@
 
 namespace {
 
-// A stream starts with this much room and doubles it.
-constexpr std::size_t first_stream_block = std::size_t{64} << 10;
-
 int report_too_small(const char* path, std::int64_t bytes) {
   message_values values;
   values.name = path;
@@ -86,54 +83,89 @@ void count_rest(std::FILE* file, std::uint64_t* counted, std::uint64_t want) {
   }
 }
 
-// Reads a stream of unknown length, judged by its header before anything
-// past it is held: a header the rules refuse at any length ends the read at
-// once with that status; otherwise the bytes the unpacker reads are held
-// and those up to the end the header declares are counted, so that neither
-// an endless stream nor a header claiming gigabytes is stored.
-int read_stream(std::FILE* file, const char* path, bitmap_input* input) {
-  std::size_t capacity = first_stream_block;
+// Reads the first bytes of a stream, the header and any palette, into a
+// block of their own; the rest is read as it is asked for.
+int open_stream(std::FILE* file, const char* path, bitmap_input* input) {
+  std::size_t capacity = static_cast<std::size_t>(stream_head_bytes);
   std::uint8_t* data = alloc_large_block(capacity, false);
   if (data == nullptr) {
     return report_no_memory();
   }
   std::size_t used = 0;
-  constexpr std::uint64_t least = bitmap_header_bytes + 1;
+  read_held(file, &data, &capacity, &used, stream_head_bytes);
   int result = status::ok;
-  if (!read_held(file, &data, &capacity, &used, least) || std::ferror(file) != 0) {
-    result = std::ferror(file) != 0 ? report_read_error(path) : report_no_memory();
-  } else if (used < least) {
-    result = report_too_small(path, static_cast<std::int64_t>(used));
-  }
-  bitmap_header header{};
-  if (result == status::ok) {
-    header = read_bitmap_header(data);
-    int refusal = status::ok;
-    result = refused_at_any_length(header, &refusal) ? refusal : status::ok;
-  }
-  std::uint64_t counted = used;
-  if (result == status::ok) {
-    const std::uint64_t unpacked = bitmap_bytes_unpacked(header);
-    const std::uint64_t held = unpacked > least ? unpacked : least;
-    if (held > max_block_bytes || !read_held(file, &data, &capacity, &used, held)) {
-      result = report_no_memory();
-    } else {
-      counted = used;
-      if (used == held) {  // the stream goes on
-        count_rest(file, &counted, bitmap_bytes_used(header));
-      }
-    }
-  }
-  if (result == status::ok && std::ferror(file) != 0) {
+  if (std::ferror(file) != 0) {
     result = report_read_error(path);
+  } else if (used <= bitmap_header_bytes) {
+    result = report_too_small(path, static_cast<std::int64_t>(used));
   }
   if (result != status::ok) {
     std::free(data);
     return result;
   }
+  input->file = file;
+  input->stream = true;
   input->block = data;
   input->held = used;
+  input->size = used;
+  input->position = used;
+  input->ended = used < stream_head_bytes;
+  return status::ok;
+}
+
+// Reads count bytes of a stream at offset into buffer: those still in the
+// held head copied, the rest read at or after its position. False when the
+// stream ends first (or fails), or they lie before its position.
+bool read_stream_at(const bitmap_input& input, std::uint64_t offset, std::uint64_t count,
+                    std::uint8_t* buffer) {
+  std::size_t got = 0;
+  if (offset < input.held) {
+    got = static_cast<std::size_t>(input.held - offset);
+    std::memcpy(buffer, input.block + offset, got);
+    offset = input.held;
+  }
+  if (offset < input.position || input.ended) {
+    return false;
+  }
+  std::uint64_t skipped = input.position;
+  count_rest(input.file, &skipped, offset);
+  input.position = skipped;
+  while (skipped == offset && got < count) {
+    const std::size_t part = std::fread(
+        buffer + got, 1, transfer_part(static_cast<std::size_t>(count) - got), input.file);
+    got += part;
+    input.position += part;
+    if (part == 0) {
+      break;
+    }
+  }
+  input.ended = got < count;
+  return !input.ended;
+}
+
+// The whole-image form of a stream: held as far as unpacking reads, and
+// counted, not held, up to the end the header declares.
+int hold_stream(bitmap_input* input) {
+  const bitmap_header header = read_bitmap_header(input->block);
+  const std::uint64_t unpacked = bitmap_bytes_unpacked(header);
+  std::size_t capacity = static_cast<std::size_t>(input->held);
+  std::size_t used = capacity;
+  if (unpacked > max_block_bytes ||
+      !read_held(input->file, &input->block, &capacity, &used, unpacked)) {
+    return report_no_memory();
+  }
+  std::uint64_t counted = used;
+  if (used >= unpacked) {  // the stream goes on
+    count_rest(input->file, &counted, bitmap_bytes_used(header));
+  }
+  if (std::ferror(input->file) != 0) {
+    return report_read_error(input->path);
+  }
+  input->held = used;
   input->size = counted;
+  input->stream = false;
+  std::fclose(input->file);
+  input->file = nullptr;
   return status::ok;
 }
 
@@ -157,8 +189,10 @@ int open_bitmap_input(const char* path, bitmap_input* input) {
     return status::stat_error;
   }
   if (is_pipe) {
-    const int result = read_stream(file, path, input);
-    std::fclose(file);
+    const int result = open_stream(file, path, input);
+    if (result != status::ok) {
+      std::fclose(file);
+    }
     return result;
   }
   input->file = file;
@@ -172,6 +206,10 @@ int open_bitmap_input(const char* path, bitmap_input* input) {
 
 bool read_input_bytes(const bitmap_input& input, std::uint64_t offset, std::uint64_t count,
                       std::uint8_t* buffer, const std::uint8_t** bytes) {
+  if (input.stream && (offset > input.held || count > input.held - offset)) {
+    *bytes = buffer;
+    return count <= SIZE_MAX && read_stream_at(input, offset, count, buffer);
+  }
   const std::uint64_t present = input.block != nullptr ? input.held : input.size;
   if (offset > present || count > present - offset || count > SIZE_MAX) {
     return false;
@@ -185,6 +223,9 @@ bool read_input_bytes(const bitmap_input& input, std::uint64_t offset, std::uint
 }
 
 int hold_input_in_memory(bitmap_input* input) {
+  if (input->stream) {
+    return hold_stream(input);
+  }
   if (input->block != nullptr) {
     return status::ok;
   }
@@ -231,6 +272,16 @@ int load_bitmap_file(const char* path, std::uint8_t** block, std::int64_t* size)
   }
   close_bitmap_input(&input);
   return result;
+}
+
+int count_stream_end(bitmap_input* input, std::uint64_t want) {
+  std::uint64_t counted = input->position;
+  if (!input->ended) {
+    count_rest(input->file, &counted, want);
+  }
+  input->position = counted;
+  input->size = counted > input->held ? counted : input->held;
+  return std::ferror(input->file) != 0 ? report_read_error(input->path) : status::ok;
 }
 
 int report_read_error(const char* path) {

@@ -50,27 +50,33 @@ void print_palette_message(message_id id, const bitmap_header& h) {
   print_message(id, values);
 }
 
-int check_depth_and_offset(const bitmap_header& h) {
+// The depth's rule on where the pixels start, and the status it gives
+// (nothing printed).
+int depth_and_offset_status(const bitmap_header& h) {
   switch (h.bi_bit_count) {
     case 32:
       return h.bf_off_bits == palette_offset ? status::ok : status::header_32bit_offset;
     case 24:
       return h.bf_off_bits == palette_offset ? status::ok : status::header_24bit_offset;
     case 8:
-      if (((h.bf_off_bits - palette_offset) & 3u) != 0) {
-        print_palette_message(message_id::palette_8bit, h);
-        return status::header_8bit_palette;
-      }
-      return status::ok;
+      return ((h.bf_off_bits - palette_offset) & 3u) != 0 ? status::header_8bit_palette
+                                                          : status::ok;
     case 1:
-      if (h.bf_off_bits != palette_offset + 4 * two_palette_entries) {
-        print_palette_message(message_id::palette_1bit, h);
-        return status::header_1bit_palette;
-      }
-      return status::ok;
+      return h.bf_off_bits != palette_offset + 4 * two_palette_entries ? status::header_1bit_palette
+                                                                       : status::ok;
     default:
       return status::ok;  // the unpacker refuses other depths
   }
+}
+
+int check_depth_and_offset(const bitmap_header& h) {
+  const int result = depth_and_offset_status(h);
+  if (result == status::header_8bit_palette) {
+    print_palette_message(message_id::palette_8bit, h);
+  } else if (result == status::header_1bit_palette) {
+    print_palette_message(message_id::palette_1bit, h);
+  }
+  return result;
 }
 
 // The first rules: a bitmap at all, and one of one plane, uncompressed.
@@ -111,20 +117,15 @@ int check_header_fields(const bitmap_header& h, std::uint64_t file_size) {
   return status::ok;
 }
 
-bool refused_at_any_length(const bitmap_header& h, int* refusal) {
-  *refusal = check_kind(h);
-  if (*refusal != status::ok) {
+bool refused_at_every_length(const bitmap_header& h) {
+  if (check_kind(h) != status::ok) {
     return true;
   }
-  if (h.bi_size_image != 0) {
-    // Only the declared size against the pixels decides before the length
-    // is known; the depth's rules come after the length's.
-    *refusal = status::header_sizes_inconsistent;
-    return h.bi_size_image < declared_pixel_bytes(h);
+  // A declared size decides the length's first rule only by how it stands
+  // against the pixels; the depth's rules then refuse at every length that
+  // rule lets through.
+  if (h.bi_size_image != 0 && h.bi_size_image < declared_pixel_bytes(h)) {
+    return true;
   }
-  *refusal = check_depth_and_offset(h);
-  if (*refusal == status::ok && find_depth_format(h.bi_bit_count) == nullptr) {
-    *refusal = status::unsupported_depth;
-  }
-  return *refusal != status::ok;
+  return depth_and_offset_status(h) != status::ok || find_depth_format(h.bi_bit_count) == nullptr;
 }

@@ -21,8 +21,7 @@ int check_bitmap_header(const std::uint8_t* block, std::int64_t size);
 int check_header_fields(const bitmap_header& header, std::uint64_t file_size);
 
 // For a header whose file's length is not known yet (a stream): true when
-// the rules refuse it whatever the length (more than 54 bytes), with that
-// status in *refusal and its message printed as check_header_fields prints
-// it; an unsupported depth, which the run refuses next, counts too (status
-// unsupported_depth). False when the header may pass or fail by the length.
-bool refused_at_any_length(const bitmap_header& header, int* refusal);
+// the rules refuse it whatever the length (more than 54 bytes) may turn out
+// to be, an unsupported depth included, though which refusal may still
+// depend on the length. Prints nothing.
+bool refused_at_every_length(const bitmap_header& header);

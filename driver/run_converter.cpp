@@ -120,14 +120,36 @@ void allocate_plane_band(run_state* run, const channel_plane* planes) {
   run->planes = planes;
 }
 
-// Reads and converts band b into the buffers. Returns 0, or the failure's
-// status (its message not yet printed: read_error or conversion_refused).
+// What reading a band gives when the turns were stopped meanwhile: no
+// failure of its own.
+constexpr int band_stopped = -2;
+
+// Reads band b, the k-th read: from a stream only when its turn comes
+// (in_turn), so that its bytes are taken in order while the threads
+// convert and write the bands they have.
+int read_next_band(const band_reader& reader, const band& b, std::uint64_t k, bool in_turn,
+                   bool from_24_bit, band_buffers* buffers, band_source* source) {
+  const bool ordered = in_turn && reader.input.stream;
+  if (ordered && !wait_for_turn(k)) {
+    return band_stopped;
+  }
+  const bool read = read_band(reader, b, buffers->stored, buffers->working, from_24_bit, source);
+  if (ordered) {
+    pass_turn(k + 1);
+  }
+  return read ? status::ok : status::read_error;
+}
+
+// Reads and converts band b, the k-th read, into the buffers. Returns 0,
+// band_stopped, or the failure's status (its message not yet printed:
+// read_error or conversion_refused).
 int convert_band(const band_reader& reader, const conversion& convert, const band& b,
-                 band_buffers* buffers) {
+                 std::uint64_t k, bool in_turn, band_buffers* buffers) {
   band_source source;
-  if (!read_band(reader, b, buffers->stored, buffers->working, convert.from_24_bit != nullptr,
-                 &source)) {
-    return status::read_error;
+  const int read =
+      read_next_band(reader, b, k, in_turn, convert.from_24_bit != nullptr, buffers, &source);
+  if (read != status::ok) {
+    return read;
   }
   after_band_read(reader.input.path, b.index);
   const auto width = static_cast<std::int64_t>(b.pixels);
@@ -171,6 +193,9 @@ void open_next_output(run_state* run, const char* path, output_name_kind kind, i
 // file cannot be replaced.
 bool must_hold_input(const run_state& run) {
   const name_info& input = run.reader.input.identity;
+  if (run.reader.input.stream) {
+    return false;  // no output can be the stream itself
+  }
   for (int i = 0; i < run.output_count; ++i) {
     const output_file& out = run.outputs[i].file;
     if (writes_directly_over(out, input) ||
@@ -203,6 +228,12 @@ int open_outputs(run_state* run, const file_args& names) {
   }
   for (int i = 0; i < run->output_count; ++i) {
     output* out = &run->outputs[i];
+    // An output written directly gets nothing from a stream until the
+    // stream is known whole: its bands wait in a spool.
+    if (out->file.file != nullptr && run->reader.input.stream && out->file.slot < 0 &&
+        !spool_output_file(&out->file)) {
+      continue;
+    }
     if (out->file.file != nullptr) {
       write_output_bytes(&out->file, header, bitmap_header_bytes);
       out->at_offsets = writes_at_offsets(out->file);
@@ -254,10 +285,11 @@ void fail_run(shared_bands* shared, int why) {
 }
 
 // The message of the failure that stopped the bands, if any.
-int report_band_failure(const run_state& run, int failure) {
+int report_band_failure(run_state* run, int failure) {
   if (failure == status::read_error) {
-    report_read_error(run.reader.input.path);
-  } else if (failure != status::ok) {
+    return report_band_read_failure(&run->reader);
+  }
+  if (failure != status::ok) {
     print_message(message_id::conversion_not_completed);
   }
   return failure;
@@ -270,8 +302,8 @@ int report_band_failure(const run_state& run, int failure) {
 void leave_positions_at_end(run_state* run) {
   for (int i = 0; i < run->output_count; ++i) {
     output_file& file = run->outputs[i].file;
-    if (run->outputs[i].at_offsets && file.slot < 0 && file.file != nullptr &&
-        !move_to_end(file.file)) {
+    if (run->outputs[i].at_offsets && file.slot < 0 && file.spool == nullptr &&
+        file.file != nullptr && !move_to_end(file.file)) {
       file.failed = true;
     }
   }
@@ -331,7 +363,7 @@ void convert_shared_bands(void* context, int index) {
   run_state& run = *shared->run;
   band_buffers* buffers = &run.buffers[index];
   if (index == 0) {
-    write_band(shared, band_at(run.reader, 0), *buffers);
+    write_band(shared, band_in_read_order(run.reader, 0), *buffers);
   }
   while (!shared->stop) {
     if (all_outputs_failed(*shared)) {
@@ -342,8 +374,11 @@ void convert_shared_bands(void* context, int index) {
     if (next >= run.reader.plan.count) {
       break;
     }
-    const band b = band_at(run.reader, next);
-    const int converted = convert_band(run.reader, *shared->convert, b, buffers);
+    const band b = band_in_read_order(run.reader, next);
+    const int converted = convert_band(run.reader, *shared->convert, b, next, true, buffers);
+    if (converted == band_stopped) {
+      break;
+    }
     if (converted != status::ok) {
       fail_run(shared, converted);
       break;
@@ -392,6 +427,9 @@ int write_bands(run_state* run, const conversion& convert) {
     shared.any_in_order = shared.any_in_order || shared.in_order[i];
   }
   reset_turns();
+  if (run->reader.input.stream) {
+    pass_turn(1);  // the turns order the reading: band 0 of the stream is read
+  }
   run_on_threads(take_thread_buffers(run), convert_shared_bands, &shared);
   for (int i = 0; i < run->output_count; ++i) {
     if (run->outputs[i].file.file != nullptr && shared.failed[i]) {
@@ -399,7 +437,10 @@ int write_bands(run_state* run, const conversion& convert) {
     }
   }
   leave_positions_at_end(run);
-  return report_band_failure(*run, shared.failure);
+  const int failure = report_band_failure(run, shared.failure);
+  // A stream is whole only once its length passes the rules: until then,
+  // nothing is put under any output name.
+  return failure != status::ok ? failure : finish_band_reader(&run->reader);
 }
 
 // Puts the planes in place, then the result, each reporting its own
@@ -442,9 +483,10 @@ int convert_first_band(run_state* run, const conversion& convert) {
   const int converted =
       run->reader.plan.count == 0
           ? convert.working(buffers.working, buffers.destination, run->reader.layout.width, 0)
-          : convert_band(run->reader, convert, band_at(run->reader, 0), &buffers);
+          : convert_band(run->reader, convert, band_in_read_order(run->reader, 0), 0, false,
+                         &buffers);
   if (converted == status::read_error) {
-    return report_read_error(run->reader.input.path);
+    return report_band_read_failure(&run->reader);
   }
   if (converted != status::ok) {
     print_message(message_id::conversion_not_completed);

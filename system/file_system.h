@@ -179,6 +179,17 @@ std::FILE* open_in_place(const output_place& place);
 // cannot be made.
 std::FILE* create_at_place(const output_place& place);
 
+// A new file with no name, open for reading and writing, that vanishes
+// when it is closed: in directory (a handle as output_place has them) where
+// the system can make one there, else in the directory TMPDIR names, or
+// /tmp (on Windows, the user's temporary directory). Null with errno set
+// when none can be made.
+std::FILE* create_unnamed_file(int directory);
+
+// False when the open file refuses every write, as a full device does; a
+// write of no bytes tells, which hands nothing over.
+bool takes_any_write(std::FILE* file);
+
 // Cuts an open regular file to nothing and goes back to its start.
 bool cut_to_start(std::FILE* file);
 

@@ -694,33 +694,44 @@ void release_output_place(output_place* place) {
   close_handle(&place->directory);
 }
 
-std::FILE* create_unique_file(int directory, char* pattern, bool private_file) {
+namespace {
+
+// Creates a new file at pattern in directory, its last six characters
+// replaced to make a name nobody else can predict or share, open with
+// access; its handle, or -1 with errno set.
+int create_unique_handle(int directory, char* pattern, int access, mode_t mode) {
   const std::size_t length = std::strlen(pattern);
   if (length < 6) {
     errno = EINVAL;
-    return nullptr;
+    return -1;
   }
-  const mode_t mode = private_file ? 0600 : 0666;
   constexpr int attempts = 100;
   for (int attempt = 0; attempt < attempts; ++attempt) {
     fill_random_letters(pattern + length - 6);
     const int handle =
-        openat(directory, pattern, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-    if (handle >= 0) {
-      std::FILE* file = fdopen(handle, "wb");
-      if (file == nullptr) {
-        const int error = errno;
-        close(handle);
-        unlinkat(directory, pattern, 0);
-        errno = error;
-      }
-      return file;
-    }
-    if (errno != EEXIST) {
-      return nullptr;
+        openat(directory, pattern, access | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (handle >= 0 || errno != EEXIST) {
+      return handle;
     }
   }
-  return nullptr;
+  return -1;
+}
+
+}  // namespace
+
+std::FILE* create_unique_file(int directory, char* pattern, bool private_file) {
+  const int handle = create_unique_handle(directory, pattern, O_WRONLY, private_file ? 0600 : 0666);
+  if (handle < 0) {
+    return nullptr;
+  }
+  std::FILE* file = fdopen(handle, "wb");
+  if (file == nullptr) {
+    const int error = errno;
+    close(handle);
+    unlinkat(directory, pattern, 0);
+    errno = error;
+  }
+  return file;
 }
 
 bool copy_file_attributes(std::FILE* file, const output_place& place) {
@@ -773,6 +784,53 @@ std::FILE* create_at_place(const output_place& place) {
   return stream_of(openat(place.directory, place.entry,
                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666),
                    "wb");
+}
+
+namespace {
+
+// An unnamed file in directory, or null.
+std::FILE* unnamed_file_in(int directory) {
+  return directory < 0
+             ? nullptr
+             : stream_of(openat(directory, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600), "w+b");
+}
+
+// The directory TMPDIR names, or /tmp, opened for unnamed files.
+int temporary_directory() {
+  const char* named = std::getenv("TMPDIR");
+  const char* path = named != nullptr && named[0] != '\0' ? named : "/tmp";
+  return open(path, O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
+// A file made with a name nobody can guess and removed at once, where the
+// file system makes no unnamed ones.
+std::FILE* file_named_then_removed(int directory) {
+  char name[] = ".spool.XXXXXX";
+  const int handle = directory < 0 ? -1 : create_unique_handle(directory, name, O_RDWR, 0600);
+  if (handle >= 0) {
+    unlinkat(directory, name, 0);
+  }
+  return stream_of(handle, "w+b");
+}
+
+}  // namespace
+
+std::FILE* create_unnamed_file(int directory) {
+  std::FILE* file = unnamed_file_in(directory);
+  if (file == nullptr) {
+    int temporary = temporary_directory();
+    file = unnamed_file_in(temporary);
+    if (file == nullptr) {
+      file = file_named_then_removed(temporary);
+    }
+    close_handle(&temporary);
+  }
+  return file;
+}
+
+bool takes_any_write(std::FILE* file) {
+  const char nothing = 0;
+  return write(fileno(file), &nothing, 0) >= 0;
 }
 
 bool move_to_end(std::FILE* file) {

@@ -473,3 +473,22 @@ std::FILE* create_at_place(const output_place& /*place*/) {
 bool move_to_end(std::FILE* file) {
   return std::fflush(file) == 0 && _fseeki64(file, 0, SEEK_END) == 0;
 }
+
+// In the user's temporary directory: a file named by the system, opened so
+// that it is removed when it is closed.
+std::FILE* create_unnamed_file(int /*directory*/) {
+  wchar_t folder[MAX_PATH + 1];
+  wchar_t name[MAX_PATH + 1];
+  const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
+  if (length == 0 || length > MAX_PATH || GetTempFileNameW(folder, L"spl", 0, name) == 0) {
+    errno = EACCES;
+    return nullptr;
+  }
+  std::FILE* file = _wfopen(name, L"w+bTD");
+  if (file == nullptr) {
+    DeleteFileW(name);
+  }
+  return file;
+}
+
+bool takes_any_write(std::FILE* /*file*/) { return true; }

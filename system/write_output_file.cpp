@@ -82,7 +82,16 @@ int open_output_file(const char* path, const output_request& request, output_fil
   return status::ok;
 }
 
-void write_output_bytes(output_file* out, const std::uint8_t* bytes, std::uint64_t count) {
+bool spool_output_file(output_file* out) {
+  out->spool = takes_any_write(out->file) ? create_unnamed_file(out->place.directory) : nullptr;
+  out->failed = out->failed || out->spool == nullptr;
+  return out->spool != nullptr;
+}
+
+namespace {
+
+// Writes to the file itself, cut first where that is pending.
+void write_directly(output_file* out, const std::uint8_t* bytes, std::uint64_t count) {
   if (out->cut_pending) {
     out->cut_pending = false;
     out->failed = out->failed || !cut_to_start(out->file);
@@ -92,26 +101,69 @@ void write_output_bytes(output_file* out, const std::uint8_t* bytes, std::uint64
   }
 }
 
+// The spooled bytes, from their start, written to the file itself.
+bool copy_spool(output_file* out) {
+  std::int64_t size = 0;
+  bool is_pipe = false;
+  name_info identity;
+  if (std::fflush(out->spool) != 0 || !query_file_size(out->spool, &size, &is_pipe, &identity)) {
+    return false;
+  }
+  std::uint8_t part[std::size_t{64} << 10];
+  const auto total = static_cast<std::uint64_t>(size);
+  for (std::uint64_t done = 0; done < total && !out->failed; done += sizeof part) {
+    const std::uint64_t left = total - done;
+    const std::size_t count = left < sizeof part ? static_cast<std::size_t>(left) : sizeof part;
+    if (!read_at(out->spool, done, part, count)) {
+      return false;
+    }
+    write_directly(out, part, count);
+  }
+  return !out->failed;
+}
+
+// Where the bytes go now: the spool while there is one.
+std::FILE* bytes_go_to(const output_file& out) {
+  return out.spool != nullptr ? out.spool : out.file;
+}
+
+}  // namespace
+
+void write_output_bytes(output_file* out, const std::uint8_t* bytes, std::uint64_t count) {
+  if (out->spool == nullptr) {
+    write_directly(out, bytes, count);
+  } else if (!out->failed && !write_all(out->spool, bytes, count)) {
+    out->failed = true;
+  }
+}
+
 void flush_output_bytes(output_file* out) {
-  if (out->file != nullptr && !out->failed && std::fflush(out->file) != 0) {
+  if (out->file != nullptr && !out->failed && std::fflush(bytes_go_to(*out)) != 0) {
     out->failed = true;
   }
 }
 
 bool writes_at_offsets(const output_file& out) {
-  // A temporary file is a regular file of the run's own, not appended to.
-  return out.file != nullptr && (out.slot >= 0 || takes_writes_at_offsets(out.file));
+  // A temporary file or a spool is a regular file of the run's own, not
+  // appended to.
+  return out.file != nullptr &&
+         (out.slot >= 0 || out.spool != nullptr || takes_writes_at_offsets(out.file));
 }
 
 bool write_output_at(const output_file& out, std::uint64_t offset, const std::uint8_t* bytes,
                      std::uint64_t count) {
   return count <= SIZE_MAX &&
-         write_file_at(out.file, offset, bytes, static_cast<std::size_t>(count));
+         write_file_at(bytes_go_to(out), offset, bytes, static_cast<std::size_t>(count));
 }
 
 int close_output_file(output_file* out) {
   if (out->file == nullptr) {
     return out->failed ? status::write_failed : status::ok;
+  }
+  if (out->spool != nullptr) {
+    out->failed = !copy_spool(out);
+    std::fclose(out->spool);
+    out->spool = nullptr;
   }
   bool whole = !out->failed && std::fflush(out->file) == 0 && std::ferror(out->file) == 0;
   // Only an existing file's content is at stake if the rename reaches the
@@ -138,6 +190,10 @@ int close_output_file(output_file* out) {
 }
 
 void abandon_output_file(output_file* out) {
+  if (out->spool != nullptr) {
+    std::fclose(out->spool);
+    out->spool = nullptr;
+  }
   if (out->file == nullptr) {
     return;
   }

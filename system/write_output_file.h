@@ -42,7 +42,10 @@ struct output_file {
   std::FILE* file = nullptr;  // the temporary file, or what is written directly
   int slot = -1;              // the temporary file's slot; -1 when written directly
   bool cut_pending = false;   // written directly over a file not yet cut
-  bool failed = false;        // it could not be opened, or something did not arrive whole
+  // Where the bytes of a file written directly wait, when it must get
+  // nothing until the input is known whole (spool_output_file).
+  std::FILE* spool = nullptr;
+  bool failed = false;  // it could not be opened, or something did not arrive whole
   message_id failure = message_id::write_error;  // what to say when failed
 };
 
@@ -51,6 +54,14 @@ struct output_file {
 // opened: report_output_failure then prints message_id::cannot_create, and
 // the name keeps what it held.
 int open_output_file(const char* path, const output_request& request, output_file* out);
+
+// For an output written directly (a stream, a descriptor, a file written in
+// place) that must get nothing before the input is known whole: its bytes
+// go to an unnamed file beside it or in the temporary directory
+// (create_unnamed_file), written at offsets, and are copied to it when it
+// is closed. An output that refuses every write fails here at once. False,
+// with the failure remembered, when no such file can be made.
+bool spool_output_file(output_file* out);
 
 // Appends count bytes; a failure is remembered for close_output_file.
 void write_output_bytes(output_file* out, const std::uint8_t* bytes, std::uint64_t count);

@@ -129,6 +129,21 @@ TEST(ProgramConversion, EveryDepthAndRowOrderGivesTheSameResult) {
         EXPECT_EQ(dir.entries(), sorted({"in.bmp", "out.bmp"}));
         EXPECT_EQ(read_file(dir.file("out.bmp")), expected);
       }
+#ifndef _WIN32
+      // The same file through a pipe, read in order as it comes, into a
+      // file and down a pipe.
+      const bytes input = read_file(dir.file("in.bmp"));
+      for (const std::string threads : {"1", "3"}) {
+        SCOPED_TRACE("piped, threads " + threads);
+        run_options options;
+        options.environment = {"CONVERTERS_NUM_THREADS=" + threads};
+        expect_status(run_on_pipe(tesvar, dir, input, {"/dev/stdin", "piped.bmp"}, options), 0, "");
+        EXPECT_EQ(read_file(dir.file("piped.bmp")), expected);
+        const program_result r =
+            run_on_pipe(tesvar, dir, input, {"/dev/stdin", "/dev/stdout"}, options);
+        EXPECT_EQ(bytes(r.out.begin(), r.out.end()), expected);
+      }
+#endif
     }
   }
 }

@@ -308,6 +308,16 @@ TEST(ProgramSafety, RefusedHeadersEndAPipeAtOnce) {
          b.off_bits = 70;
        })},
       {"image size below the pixels", with([](test_bitmap& b) { b.size_image = 1; })},
+      // Refused at every length, though which refusal depends on it.
+      {"4 bits, image size 4 GiB", with([](test_bitmap& b) {
+         b.bit_count = 4;
+         b.size_image = UINT32_MAX;
+       })},
+      {"24 bits at offset 58, image size 4 GiB", with([](test_bitmap& b) {
+         b.width = b.height = 1000;
+         b.off_bits = 58;
+         b.size_image = UINT32_MAX;
+       })},
   };
   for (const auto& [what, head] : heads) {
     SCOPED_TRACE(what);
@@ -323,6 +333,25 @@ TEST(ProgramSafety, RefusedHeadersEndAPipeAtOnce) {
     EXPECT_EQ(piped.exit_status, as_file.exit_status);
     EXPECT_EQ(piped.err, as_file.err);
     EXPECT_LT(fed, std::size_t{16} << 20) << "the stream was read on after its header";
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.bmp"});
+  }
+}
+
+// A stream that ends short is refused as the same bytes in a file are, once
+// it has ended: nothing under any output name, nothing down the pipe.
+TEST(ProgramSafety, PipedStreamEndingShortWritesNothing) {
+  const scratch_dir dir;
+  bytes cut_short = build_bitmap(encode_24(large_picture(600, 400, 1), false));
+  cut_short.resize(cut_short.size() / 2);
+  put_files(dir, {{"in.bmp", cut_short}});
+  const program_result as_file = run(tesvarex, dir, {"in.bmp", "out.bmp"});
+  EXPECT_NE(as_file.exit_status, 0);
+  for (const std::string output : {"out.bmp", "/dev/stdout"}) {
+    SCOPED_TRACE(output);
+    const program_result piped = run_on_pipe(tesvarex, dir, cut_short, {"/dev/stdin", output}, {});
+    EXPECT_EQ(piped.exit_status, as_file.exit_status);
+    EXPECT_EQ(piped.err, as_file.err);
+    EXPECT_EQ(piped.out, "");
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.bmp"});
   }
 }

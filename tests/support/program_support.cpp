@@ -7,8 +7,10 @@
 #endif
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <thread>
 #include <utility>
 
 #include <gtest/gtest.h>
@@ -413,6 +415,28 @@ run_options closed_descriptor(int number) {
   run_options options;
   options.descriptors.push_back({number, -1});
   return options;
+}
+
+program_result run_on_pipe(const program& p, const scratch_dir& dir, const bytes& input,
+                           const std::vector<std::string>& args, run_options options) {
+  int ends[2];
+  EXPECT_EQ(pipe2(ends, O_CLOEXEC), 0);
+  std::signal(SIGPIPE, SIG_IGN);
+  std::thread feeder([&input, writing = ends[1]] {
+    for (std::size_t done = 0; done < input.size();) {
+      const ssize_t n = write(writing, input.data() + done, input.size() - done);
+      if (n <= 0) {
+        break;  // the program closed its end
+      }
+      done += static_cast<std::size_t>(n);
+    }
+    close(writing);
+  });
+  options.descriptors.push_back({0, ends[0]});
+  const program_result r = run(p, dir, args, options);
+  close(ends[0]);
+  feeder.join();
+  return r;
 }
 
 handed output_to_file(int number, const std::string& name) {

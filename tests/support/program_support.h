@@ -220,4 +220,8 @@ handed input_from_file(int number, const std::string& name);
 // The input through a socket, as a launcher that hands its child socket
 // pairs gives it: all of it sent, then the sending end closed.
 extern const handed input_from_socket;
+// Runs p with input fed through a pipe as its standard input, as
+// "cat FILE | p ARGS" does.
+program_result run_on_pipe(const program& p, const scratch_dir& dir, const bytes& input,
+                           const std::vector<std::string>& args, run_options options);
 #endif
