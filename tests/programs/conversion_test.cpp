@@ -1,7 +1,15 @@
 // The conversions, run as a user would: known colours give known bytes
 // from every depth and row order the header rules accept.
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include <cstdint>
+#include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -92,9 +100,9 @@ std::vector<picture> depth_test_pictures() {
   }
   // A row wider than a band (64 Ki pixels) is converted in pieces: a piece
   // boundary inside each row, a last piece of 9 pixels (an odd 1-bit width),
-  // and enough pieces for the run to share them among threads.
+  // and enough pieces (12) for the run to share them among three threads.
   picture wide{wide_width, {}};
-  for (std::int32_t y = 0; y < 4; ++y) {
+  for (std::int32_t y = 0; y < 6; ++y) {
     for (std::int32_t x = 0; x < wide_width; ++x) {
       wide.pixels.push_back((x * 7 + y * 3) % 5 < 2 ? red : cyan);
     }
@@ -102,6 +110,37 @@ std::vector<picture> depth_test_pictures() {
   pictures.push_back(wide);
   return pictures;
 }
+
+#ifndef _WIN32
+// Outputs that take their bytes only in order, written by several threads:
+// a FIFO read as the bytes come, and a file the caller opened with ">>".
+void expect_in_order_outputs(const scratch_dir& dir, const run_options& options,
+                             const bytes& expected) {
+  ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
+  bytes through_fifo;
+  std::thread reader([&] {
+    const int fifo = open(dir.file("fifo").c_str(), O_RDONLY | O_CLOEXEC);
+    std::uint8_t part[65536];
+    for (ssize_t n = 0; fifo >= 0 && (n = read(fifo, part, sizeof part)) > 0;) {
+      through_fifo.insert(through_fifo.end(), part, part + n);
+    }
+    close(fifo);
+  });
+  expect_status(run(tesvar, dir, {"in.bmp", "fifo"}, options), 0, "");
+  reader.join();
+  EXPECT_EQ(through_fifo, expected);
+  std::remove(dir.file("fifo").c_str());
+  const int appended =
+      open(dir.file("log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  ASSERT_GE(appended, 0);
+  run_options to_appended = options;
+  to_appended.descriptors.push_back({1, appended});
+  expect_status(run(tesvar, dir, {"in.bmp", "/dev/stdout"}, to_appended), 0, "");
+  close(appended);
+  EXPECT_EQ(read_file(dir.file("log")), expected);
+  std::remove(dir.file("log").c_str());
+}
+#endif
 
 TEST(ProgramConversion, EveryDepthAndRowOrderGivesTheSameResult) {
   for (const picture& source : depth_test_pictures()) {
@@ -128,6 +167,11 @@ TEST(ProgramConversion, EveryDepthAndRowOrderGivesTheSameResult) {
         expect_status(run(tesvar, dir, {"in.bmp", "out.bmp"}, options), 0, "");
         EXPECT_EQ(dir.entries(), sorted({"in.bmp", "out.bmp"}));
         EXPECT_EQ(read_file(dir.file("out.bmp")), expected);
+#ifndef _WIN32
+        if (threads == "3") {
+          expect_in_order_outputs(dir, options, expected);
+        }
+#endif
       }
 #ifndef _WIN32
       // The same file through a pipe, read in order as it comes, into a
