@@ -226,6 +226,35 @@ class DocumentsMatchCodeTest(unittest.TestCase):
             self.assertIn("bitmap/extra.cpp: writes to stderr outside system/messages.cpp", problems)
 
 
+def numbered(labels):
+    """"S1", "7" and ranges such as "3-6" or "S2-S4" as a set of labels."""
+    found = set()
+    for label in labels:
+        prefix = "S" if label.startswith("S") else ""
+        first, _, last = label.replace("S", "").partition("-")
+        found |= {prefix + str(n) for n in range(int(first), int(last or first) + 1)}
+    return found
+
+
+def rule_numbers(root):
+    """The rules' numbers as the page's tables, the rules' header and the rows
+    of their unit test give them."""
+    page = read(os.path.join(root, "docs", "files-and-names.md"))
+    header = read(os.path.join(root, "system", "output_rules.h"))
+    rows = read(os.path.join(root, "tests", "units", "output_rules_test.cpp"))
+    return (numbered(re.findall(r"^\| (S?\d+) \|", page, re.M)),
+            numbered(re.findall(r"^// *(S?\d+(?:-S?\d+)?)\. ", header, re.M)),
+            numbered(re.findall(r'^ *\{"(S?\d+) ', rows, re.M)))
+
+
+class RulesTableTest(unittest.TestCase):
+    def test_page_code_and_rows_number_the_same_rules(self):
+        page, header, rows = rule_numbers(SOURCE_ROOT)
+        self.assertGreater(len(page), 20)
+        self.assertEqual(header, page)
+        self.assertEqual(rows, page)
+
+
 class PagesRenderTest(unittest.TestCase):
     def pages(self):
         folder = os.path.join(SOURCE_ROOT, "man", "man1")

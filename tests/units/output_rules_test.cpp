@@ -1,6 +1,7 @@
-// The rules for output names, one row per line of the README's table "What
-// stands at the name", each asked for a name the user typed (the result's)
-// and for one the program chose (a plane's, or the default name).
+// The rules for output names, each row named by the number of the rule that
+// decides it in docs/files-and-names.md (documents_match_code checks that
+// every rule has a row), asked for a name the user typed (the result's) and
+// for one the program chose (a plane's, or the default name).
 #include "system/output_rules.h"
 
 #include <gtest/gtest.h>
@@ -95,31 +96,31 @@ struct rule_case {
 };
 
 const rule_case rule_cases[] = {
-    {"the input at a plane name", with(own_file(), [](auto& f) { f.plane = f.is_input = true; }),
+    {"1 the input at a plane name", with(own_file(), [](auto& f) { f.plane = f.is_input = true; }),
      replace_keeping, refuse},
-    {"a link to the input at a plane name",
+    {"1 a link to the input at a plane name",
      with(own_file(),
           [](auto& f) {
             f.holds = name_holds::symbolic_link;
             f.plane = f.is_input = true;
           }),
      follow, refuse},
-    {"descriptor closed at start", descriptor(descriptor_start::closed, true), refuse, refuse},
-    {"descriptor open for writing",
+    {"3 descriptor closed at start", descriptor(descriptor_start::closed, true), refuse, refuse},
+    {"4 descriptor open for writing",
      descriptor(descriptor_start::writable, false),
      {output_action::write_through_descriptor, false},
      refuse},
-    {"descriptor open only for reading, a regular file behind it",
+    {"5 descriptor open only for reading, a regular file behind it",
      descriptor(descriptor_start::read_only, true),
      {output_action::reopen_descriptor, false},
      refuse},
-    {"descriptor open only for reading, a pipe behind it",
+    {"6 descriptor open only for reading, a pipe behind it",
      descriptor(descriptor_start::read_only, false), refuse, refuse},
-    {"a directory", with(own_file(), [](auto& f) { f.holds = name_holds::directory; }), refuse,
+    {"7 a directory", with(own_file(), [](auto& f) { f.holds = name_holds::directory; }), refuse,
      refuse},
-    {"sticky, shared: another user's file",
+    {"9 sticky, shared: another user's file",
      in_shared_sticky(with(own_file(), [](auto& f) { f.owner = other; })), refuse, refuse},
-    {"sticky, shared: another user's file, run by root",
+    {"9 sticky, shared: another user's file, run by root",
      in_shared_sticky(with(own_file(),
                            [](auto& f) {
                              f.owner = other;
@@ -127,7 +128,7 @@ const rule_case rule_cases[] = {
                              f.root = true;
                            })),
      refuse, refuse},
-    {"sticky, shared: another user's link",
+    {"9 sticky, shared: another user's link",
      in_shared_sticky(with(own_file(),
                            [](auto& f) {
                              f.holds = name_holds::symbolic_link;
@@ -137,7 +138,7 @@ const rule_case rule_cases[] = {
     // Moved down from the program tests, which now run these as the rules
     // alone: the user (root) owns the sticky directory, and another user's
     // link or file stands at the name.
-    {"sticky, shared: another user's link, run by root who owns the directory",
+    {"9 sticky, shared: another user's link, run by root who owns the directory",
      in_shared_sticky(with(own_file(),
                            [](auto& f) {
                              f.holds = name_holds::symbolic_link;
@@ -146,7 +147,7 @@ const rule_case rule_cases[] = {
                              f.root = true;
                            })),
      refuse, refuse},
-    {"sticky, shared: another user's file, run by root who owns the directory",
+    {"9 sticky, shared: another user's file, run by root who owns the directory",
      in_shared_sticky(with(own_file(),
                            [](auto& f) {
                              f.owner = other;
@@ -154,7 +155,7 @@ const rule_case rule_cases[] = {
                              f.root = true;
                            })),
      refuse, refuse},
-    {"sticky, shared: another user's link, run by an ordinary user",
+    {"9 sticky, shared: another user's link, run by an ordinary user",
      in_shared_sticky(with(own_file(),
                            [](auto& f) {
                              f.holds = name_holds::symbolic_link;
@@ -162,7 +163,7 @@ const rule_case rule_cases[] = {
                              f.directory_owner = 0;
                            })),
      refuse, refuse},
-    {"sticky, group-writable: another user's FIFO",
+    {"9 sticky, group-writable: another user's FIFO",
      with(own_file(),
           [](auto& f) {
             f.holds = name_holds::fifo;
@@ -171,24 +172,25 @@ const rule_case rule_cases[] = {
             f.directory_sticky = f.directory_writable_by_others = true;
           }),
      refuse, refuse},
-    {"the user's own link", with(own_file(), [](auto& f) { f.holds = name_holds::symbolic_link; }),
-     follow, replace},
-    {"the directory owner's link in a shared sticky directory",
+    {"10 the user's own link",
+     with(own_file(), [](auto& f) { f.holds = name_holds::symbolic_link; }), follow, replace},
+    {"10 the directory owner's link in a shared sticky directory",
      in_shared_sticky(with(own_file(),
                            [](auto& f) {
                              f.holds = name_holds::symbolic_link;
                              f.owner = directory_owner;
                            })),
      follow, refuse},
-    {"a device", with(own_file(), [](auto& f) { f.holds = name_holds::device; }), stream, replace},
-    {"a FIFO", with(own_file(), [](auto& f) { f.holds = name_holds::fifo; }), stream, replace},
-    {"a named socket", with(own_file(), [](auto& f) { f.holds = name_holds::socket; }), refuse,
+    {"11 a device", with(own_file(), [](auto& f) { f.holds = name_holds::device; }), stream,
      replace},
-    {"a regular file the user may not write", with(own_file(), [](auto& f) { f.writable = false; }),
-     refuse, replace_keeping},
-    {"the user's own file with two names, directory writable (a hard link)",
+    {"11 a FIFO", with(own_file(), [](auto& f) { f.holds = name_holds::fifo; }), stream, replace},
+    {"12 a named socket", with(own_file(), [](auto& f) { f.holds = name_holds::socket; }), refuse,
+     replace},
+    {"13 a regular file the user may not write",
+     with(own_file(), [](auto& f) { f.writable = false; }), refuse, replace_keeping},
+    {"15 the user's own file with two names, directory writable (a hard link)",
      with(own_file(), [](auto& f) { f.links = 2; }), replace_keeping, replace_keeping},
-    {"a regular file the user may not write, in a directory anyone may write",
+    {"13 a regular file the user may not write, in a directory anyone may write",
      with(own_file(),
           [](auto& f) {
             f.writable = false;
@@ -196,73 +198,74 @@ const rule_case rule_cases[] = {
             f.directory_writable_by_others = true;
           }),
      refuse, replace_keeping},
-    {"nothing, directory writable",
+    {"14 nothing, directory writable",
      with(own_file(), [](auto& f) { f.holds = name_holds::nothing; }), replace, replace},
-    {"nothing, in a shared sticky directory",
+    {"14 nothing, in a shared sticky directory",
      in_shared_sticky(with(own_file(), [](auto& f) { f.holds = name_holds::nothing; })), replace,
      replace},
-    {"the user's own file", own_file(), replace_keeping, replace_keeping},
-    {"another user's file, directory writable", with(own_file(), [](auto& f) { f.owner = other; }),
-     replace_keeping, replace},
+    {"15 the user's own file", own_file(), replace_keeping, replace_keeping},
+    {"15 another user's file, directory writable",
+     with(own_file(), [](auto& f) { f.owner = other; }), replace_keeping, replace},
     // A link is trusted where only the directory's owner, its group or root
     // could have put it, or when it is the user's, the owner's or root's.
-    {"another user's link, group-writable directory", group_writes(at(link, other)), follow,
+    {"10 another user's link, group-writable directory", group_writes(at(link, other)), follow,
      replace},
-    {"another user's link, world-writable directory", anyone_writes(at(link, other)), refuse,
+    {"12 another user's link, world-writable directory", anyone_writes(at(link, other)), refuse,
      replace},
-    {"root's link, world-writable directory", anyone_writes(at(link, 0)), follow, replace},
-    {"another user's file, world-writable directory, run by root",
+    {"10 root's link, world-writable directory", anyone_writes(at(link, 0)), follow, replace},
+    {"15 another user's file, world-writable directory, run by root",
      as_root(anyone_writes(at(file, other))), replace, replace},
-    {"another user's file, group-writable directory", group_writes(at(file, other)),
+    {"15 another user's file, group-writable directory", group_writes(at(file, other)),
      replace_keeping, replace},
-    {"an immutable or append-only file", with(own_file(), [](auto& f) { f.fixed = true; }), refuse,
-     refuse},
-    {"nothing, append-only directory",
+    {"8 an immutable or append-only file", with(own_file(), [](auto& f) { f.fixed = true; }),
+     refuse, refuse},
+    {"17 nothing, append-only directory",
      keeps_entries(at(name_holds::nothing, me)),
      {output_action::create_directly, false},
      refuse},
-    {"the user's own file, append-only directory", keeps_entries(own_file()), in_place, in_place},
-    {"another user's file, append-only directory", keeps_entries(at(file, other)), in_place,
+    {"16 the user's own file, append-only directory", keeps_entries(own_file()), in_place,
+     in_place},
+    {"16 another user's file, append-only directory", keeps_entries(at(file, other)), in_place,
      refuse},
-    {"a FIFO, append-only directory", keeps_entries(at(name_holds::fifo, me)), stream, refuse},
-    {"the directory owner's file in a sticky directory only the owner writes",
+    {"11 a FIFO, append-only directory", keeps_entries(at(name_holds::fifo, me)), stream, refuse},
+    {"16 the directory owner's file in a sticky directory only the owner writes",
      with(own_file(),
           [](auto& f) {
             f.owner = f.directory_owner = directory_owner;
             f.directory_sticky = true;
           }),
      in_place, refuse},
-    {"the user's own file, directory not writable",
+    {"16 the user's own file, directory not writable",
      with(own_file(), [](auto& f) { f.directory_writable = false; }), in_place, in_place},
-    {"the user's own file with two names, directory not writable",
+    {"16 the user's own file with two names, directory not writable",
      with(own_file(),
           [](auto& f) {
             f.directory_writable = false;
             f.links = 2;
           }),
      in_place, refuse},
-    {"another user's writable file, directory not writable",
+    {"16 another user's writable file, directory not writable",
      with(own_file(),
           [](auto& f) {
             f.directory_writable = false;
             f.owner = other;
           }),
      in_place, refuse},
-    {"the user's own read-only file, directory not writable",
+    {"13 the user's own read-only file, directory not writable",
      with(own_file(),
           [](auto& f) {
             f.directory_writable = false;
             f.writable = false;
           }),
      refuse, refuse},
-    {"nothing, directory not writable",
+    {"18 nothing, directory not writable",
      with(own_file(),
           [](auto& f) {
             f.holds = name_holds::nothing;
             f.directory_writable = false;
           }),
      refuse, refuse},
-    {"the user's own link, directory not writable",
+    {"10 the user's own link, directory not writable",
      with(own_file(),
           [](auto& f) {
             f.holds = name_holds::symbolic_link;
@@ -270,9 +273,9 @@ const rule_case rule_cases[] = {
           }),
      follow, refuse},
     // Windows: a name with a stream part, whatever stands at the file.
-    {"a stream part (out.bmp:stream)", with(own_file(), [](auto& f) { f.stream_part = true; }),
+    {"2 a stream part (out.bmp:stream)", with(own_file(), [](auto& f) { f.stream_part = true; }),
      refuse, refuse},
-    {"a stream part of the input (in.bmp::$DATA)",
+    {"2 a stream part of the input (in.bmp::$DATA)",
      with(own_file(), [](auto& f) { f.stream_part = f.is_input = true; }), refuse, refuse},
 };
 
