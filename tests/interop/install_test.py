@@ -84,6 +84,25 @@ class InstallTest(unittest.TestCase):
                 self.assertEqual((run.returncode, run.stdout, run.stderr),
                                  (1, "", f"\nusage: {name}  [input_bmp [output_bmp]]\n\n"))
 
+    def test_installed_programs_are_hardened(self):
+        """As Debian builds its packages: a position-independent program, its
+        relocations resolved at start and then read-only, its stack and its
+        string and memory calls checked."""
+        if shutil.which("readelf") is None:
+            self.skipTest("readelf is not installed")
+        for name in PROGRAMS:
+            with self.subTest(program=name):
+                path = os.path.join(self.prefix, "bin", name)
+                def readelf(*options):
+                    return subprocess.run(["readelf", "-W", *options, path], capture_output=True,
+                                          text=True, check=True).stdout
+                segments, dynamic, symbols = readelf("-l"), readelf("-d"), readelf("--dyn-syms")
+                self.assertIn("Position-Independent Executable", segments)
+                self.assertIn("GNU_RELRO", segments)
+                self.assertRegex(dynamic, r"\(FLAGS\).*BIND_NOW")
+                self.assertIn("__stack_chk_fail", symbols)
+                self.assertRegex(symbols, r"__(memcpy|memmove|memset|snprintf)_chk")
+
     def test_man_finds_every_page_by_name(self):
         if shutil.which("man") is None:
             self.skipTest("man is not installed")
