@@ -94,4 +94,11 @@ else()
   # The programs need only the C and C++ run-time libraries.
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libgcc-s1, libstdc++6")
 endif()
+# The package's files and archives carry one time, so that two builds of
+# one commit make the same bytes: SOURCE_DATE_EPOCH where the builder sets
+# it, else the time of the packaging's changelog entry.
+set(CONVERTERS_SOURCE_DATE_EPOCH 1796731200)  # Tue, 08 Dec 2026 12:00:00 +0000
+configure_file(${PROJECT_SOURCE_DIR}/cmake/cpack_options.cmake.in
+               ${PROJECT_BINARY_DIR}/cpack_options.cmake @ONLY)
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/cpack_options.cmake)
 include(CPack)
