@@ -1,14 +1,15 @@
 """The recipes of docs/many-files.md, run as printed on a real batch.
 
-    many_files_test.py BIN_DIR GROUP
+    many_files_test.py BIN_DIR GROUP [SECONDS]
 
 GROUP is "local" (the folder, job log, resume, halt and thread recipes) or
 "ssh" (the recipes for several machines, against an OpenSSH server this
-test starts on 127.0.0.1 for a throwaway user). Each recipe is the fenced
-block after a "<!-- recipe: NAME -->" line of the page, run with bash in a
-prepared directory (the folder "photos", the programs on PATH, the
-"machines" file and, for ssh, a client configuration named by
-PARALLEL_SSH), so that the page and the test cannot drift apart.
+test starts on 127.0.0.1 for a throwaway user), to be done within SECONDS
+(420 when not given). Each recipe is the fenced block after a
+"<!-- recipe: NAME -->" line of the page, run with bash in a prepared
+directory (the folder "photos", the programs on PATH, the "machines" file
+and, for ssh, a client configuration named by PARALLEL_SSH), so that the
+page and the test cannot drift apart.
 
 The batch holds 200 small pictures of every depth and both row orders in a
 folder tree (one folder name has a space) and three broken files. Every
@@ -694,7 +695,7 @@ def end_on_sigterm(signum, frame):
 def main():
     global BIN_DIR, DEADLINE, SCRATCH, SSH
     BIN_DIR, group = sys.argv[1], sys.argv[2]
-    DEADLINE = time.monotonic() + 420
+    DEADLINE = time.monotonic() + (float(sys.argv[3]) if len(sys.argv) > 3 else 420)
     if not shutil.which("parallel"):
         print("skipped: GNU parallel is not installed")
         return SKIP
