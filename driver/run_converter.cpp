@@ -5,33 +5,18 @@
 
 #include "bitmap/band_reader.h"
 #include "bitmap/image_bytes.h"
-#include "bitmap/write_bitmap32.h"
 #include "driver/band_hook.h"
 #include "driver/parse_file_args.h"
+#include "driver/run_outputs.h"
 #include "driver/thread_count.h"
 #include "system/messages.h"
 #include "system/status.h"
 #include "system/worker_threads.h"
-#include "system/write_output_file.h"
 
 namespace {
 
-// The plane files, then the result.
-constexpr int most_outputs = channel_plane_count + 1;
-
 // Bands each thread should have for sharing them to pay for starting it.
 constexpr std::uint64_t bands_per_thread = 4;
-
-// What an output carries: one byte of every converted pixel as a grey
-// plane, or the converted pixels themselves.
-constexpr int carries_result = -1;
-
-// One output of the run.
-struct output {
-  output_file file;
-  int carries = carries_result;  // a plane's byte index, or carries_result
-  bool at_offsets = false;       // takes bands at their offsets
-};
 
 // The memory one thread converts its bands in.
 struct band_buffers {
@@ -47,8 +32,7 @@ struct run_state {
   band_buffers buffers[most_worker_threads];
   const channel_plane* planes = nullptr;  // the planes written, or null
   int planes_status = status::ok;
-  output outputs[most_outputs];
-  int output_count = 0;
+  run_outputs outputs;
 };
 
 // A band buffer of bytes bytes (at least one, so that "no pixels" and "no
@@ -160,88 +144,17 @@ int convert_band(const band_reader& reader, const conversion& convert, const ban
                                    rows);
 }
 
-// Every output starts with this header; false when the image has more rows
-// than the format can describe.
-bool make_output_header(const bitmap_layout& layout, std::uint8_t* header) {
-  if (layout.rows > INT32_MAX) {
-    return false;
-  }
-  make_bitmap32_header(layout.width, static_cast<std::int32_t>(layout.rows), header);
-  return true;
-}
-
-// Opens the next output, as the rules decide for its name.
-void open_next_output(run_state* run, const char* path, output_name_kind kind, int carries,
-                      bool header_fits) {
-  output* out = &run->outputs[run->output_count++];
-  out->carries = carries;
-  output_request request;
-  request.kind = kind;
-  request.plane = carries != carries_result;
-  request.input = &run->reader.input.identity;
-  if (header_fits) {
-    open_output_file(path, request, &out->file);
-  } else {
-    out->file.path = path;
-    out->file.failed = true;
-    out->file.failure = message_id::write_error;
-  }
-}
-
-// Whether the input must be read whole before anything is written: an
-// output goes straight into the input file, or replaces it where an open
-// file cannot be replaced.
-bool must_hold_input(const run_state& run) {
-  const name_info& input = run.reader.input.identity;
-  if (run.reader.input.stream) {
-    return false;  // no output can be the stream itself
-  }
-  for (int i = 0; i < run.output_count; ++i) {
-    const output_file& out = run.outputs[i].file;
-    if (writes_directly_over(out, input) ||
-        (!open_files_can_be_replaced() && out.file != nullptr && name_leads_to(out.path, input))) {
-      return true;
-    }
-  }
-  return false;
-}
-
-// The outputs, in the order they are written and reported: the planes,
-// each with the byte it carries, then the result. Opens them and writes
-// their headers.
+// Opens the outputs and writes their headers, the input read whole first
+// where an output overwrites it.
 int open_outputs(run_state* run, const file_args& names) {
-  std::uint8_t header[bitmap_header_bytes];
-  const bool header_fits = make_output_header(run->reader.layout, header);
-  const int plane_count = run->planes != nullptr ? channel_plane_count : 0;
-  for (int i = 0; i < plane_count; ++i) {
-    open_next_output(run, run->planes[i].file_name, output_name_kind::chosen,
-                     run->planes[i].byte_index, header_fits);
-  }
-  open_next_output(run, names.output,
-                   names.output_typed ? output_name_kind::typed : output_name_kind::chosen,
-                   carries_result, header_fits);
-  if (must_hold_input(*run)) {
+  open_run_outputs(run->reader, names, run->planes, &run->outputs);
+  if (outputs_overwrite_input(run->outputs, run->reader.input)) {
     const int held = hold_input_in_memory(&run->reader.input);
     if (held != status::ok) {
       return held;
     }
   }
-  for (int i = 0; i < run->output_count; ++i) {
-    output* out = &run->outputs[i];
-    // An output written directly gets nothing from a stream until the
-    // stream is known whole: its bands wait in a spool.
-    if (out->file.file != nullptr && run->reader.input.stream && out->file.slot < 0 &&
-        !spool_output_file(&out->file)) {
-      continue;
-    }
-    if (out->file.file != nullptr) {
-      write_output_bytes(&out->file, header, bitmap_header_bytes);
-      out->at_offsets = writes_at_offsets(out->file);
-      if (out->at_offsets) {
-        flush_output_bytes(&out->file);
-      }
-    }
-  }
+  start_run_outputs(run->reader, &run->outputs);
   return status::ok;
 }
 
@@ -254,22 +167,7 @@ struct shared_bands {
   std::atomic<std::uint64_t> next{0};
   std::atomic<bool> stop{false};
   std::atomic<int> failure{status::ok};  // the first, whose message is printed
-  // The threads learn of an output's failure here only: what
-  // write_output_bytes remembers is read by the thread that has the turn.
-  std::atomic<bool> failed[most_outputs] = {};
-  bool in_order[most_outputs] = {};  // written through write_output_bytes
-  bool any_in_order = false;
 };
-
-// Every output has failed, so the run would convert for nothing.
-bool all_outputs_failed(const shared_bands& shared) {
-  for (int i = 0; i < shared.run->output_count; ++i) {
-    if (!shared.failed[i]) {
-      return false;
-    }
-  }
-  return true;
-}
 
 void stop_sharing(shared_bands* shared) {
   shared->stop = true;
@@ -295,63 +193,10 @@ int report_band_failure(run_state* run, int failure) {
   return failure;
 }
 
-// An output written directly at offsets (a redirected file) is left with
-// its position at its end, as a writer in order leaves it: what the caller
-// writes next, a message on a stream that shares the file included, comes
-// after the picture, never inside it.
-void leave_positions_at_end(run_state* run) {
-  for (int i = 0; i < run->output_count; ++i) {
-    output_file& file = run->outputs[i].file;
-    if (run->outputs[i].at_offsets && file.slot < 0 && file.spool == nullptr &&
-        file.file != nullptr && !move_to_end(file.file)) {
-      file.failed = true;
-    }
-  }
-}
-
-// The bytes band b gives an output: a plane's grey pixels (made in the
-// plane band) or the converted pixels.
-const std::uint8_t* bytes_for(const output& out, std::uint64_t pixels,
-                              const band_buffers& buffers) {
-  if (out.carries == carries_result) {
-    return buffers.destination;
-  }
-  fill_plane_band(buffers.destination, buffers.plane, pixels, out.carries);
-  return buffers.plane;
-}
-
-// Writes band b to the outputs that take it in order, when its turn comes.
-void write_in_turn(shared_bands* shared, const band& b, std::uint64_t pixels,
-                   const band_buffers& buffers) {
-  if (!wait_for_turn(b.index)) {
-    return;
-  }
-  run_state& run = *shared->run;
-  for (int i = 0; i < run.output_count; ++i) {
-    if (shared->in_order[i] && !shared->failed[i]) {
-      output& out = run.outputs[i];
-      write_output_bytes(&out.file, bytes_for(out, pixels, buffers), pixels * 4);
-      shared->failed[i] = out.file.failed;
-    }
-  }
-  pass_turn(b.index + 1);
-}
-
-// Writes the converted band b to each plane and the result.
+// Hands band b, converted in buffers, to the outputs.
 void write_band(shared_bands* shared, const band& b, const band_buffers& buffers) {
   run_state& run = *shared->run;
-  const std::uint64_t pixels = b.rows * b.pixels;
-  const std::uint64_t offset = bitmap_header_bytes + band_first_pixel(run.reader, b) * 4;
-  for (int i = 0; i < run.output_count; ++i) {
-    const output& out = run.outputs[i];
-    if (!shared->in_order[i] && !shared->failed[i] &&
-        !write_output_at(out.file, offset, bytes_for(out, pixels, buffers), pixels * 4)) {
-      shared->failed[i] = true;
-    }
-  }
-  if (shared->any_in_order) {
-    write_in_turn(shared, b, pixels, buffers);
-  }
+  write_band_to_outputs(run.reader, b, buffers.destination, buffers.plane, &run.outputs);
 }
 
 // One thread's share: bands taken one after another until none is left,
@@ -366,7 +211,7 @@ void convert_shared_bands(void* context, int index) {
     write_band(shared, band_in_read_order(run.reader, 0), *buffers);
   }
   while (!shared->stop) {
-    if (all_outputs_failed(*shared)) {
+    if (all_outputs_failed(run.outputs)) {
       stop_sharing(shared);
       break;
     }
@@ -420,55 +265,22 @@ int write_bands(run_state* run, const conversion& convert) {
   shared.run = run;
   shared.convert = &convert;
   shared.next = 1;
-  for (int i = 0; i < run->output_count; ++i) {
-    const output& out = run->outputs[i];
-    shared.failed[i] = out.file.file == nullptr || out.file.failed;
-    shared.in_order[i] = !shared.failed[i] && !out.at_offsets;
-    shared.any_in_order = shared.any_in_order || shared.in_order[i];
-  }
   reset_turns();
   if (run->reader.input.stream) {
     pass_turn(1);  // the turns order the reading: band 0 of the stream is read
   }
   run_on_threads(take_thread_buffers(run), convert_shared_bands, &shared);
-  for (int i = 0; i < run->output_count; ++i) {
-    if (run->outputs[i].file.file != nullptr && shared.failed[i]) {
-      run->outputs[i].file.failed = true;
-    }
-  }
-  leave_positions_at_end(run);
+  leave_positions_at_end(&run->outputs);
   const int failure = report_band_failure(run, shared.failure);
   // A stream is whole only once its length passes the rules: until then,
   // nothing is put under any output name.
   return failure != status::ok ? failure : finish_band_reader(&run->reader);
 }
 
-// Puts the planes in place, then the result, each reporting its own
-// failure in that order. The status is the planes' failure if there was
-// one, else whether the result was written.
-int finish_outputs(run_state* run) {
-  bool result_failed = false;
-  for (int i = 0; i < run->output_count; ++i) {
-    output& out = run->outputs[i];
-    close_output_file(&out.file);
-    report_output_failure(out.file);
-    if (out.file.failed && out.carries != carries_result) {
-      run->planes_status = status::not_written;
-    }
-    result_failed = result_failed || (out.file.failed && out.carries == carries_result);
-  }
-  if (run->planes_status != status::ok) {
-    return run->planes_status;
-  }
-  return result_failed ? status::not_written : status::ok;
-}
-
 // Removes every temporary file still open (a run that ended early writes
 // none of its files) and frees what the run took.
 void release_run(run_state* run) {
-  for (int i = 0; i < run->output_count; ++i) {
-    abandon_output_file(&run->outputs[i].file);
-  }
+  abandon_run_outputs(&run->outputs);
   close_band_reader(&run->reader);
   for (band_buffers& buffers : run->buffers) {
     free_band_buffers(&buffers);
@@ -505,7 +317,7 @@ int convert_and_write(run_state* run, const file_args& names, const conversion& 
   if (result == status::ok) allocate_plane_band(run, planes);
   if (result == status::ok) result = open_outputs(run, names);
   if (result == status::ok) result = write_bands(run, convert);
-  if (result == status::ok) result = finish_outputs(run);
+  if (result == status::ok) result = finish_run_outputs(run->planes_status, &run->outputs);
   return result;
 }
 

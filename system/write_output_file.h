@@ -30,6 +30,7 @@
 // while its temporary file exists under the name recorded for it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "system/file_system.h"
@@ -45,7 +46,9 @@ struct output_file {
   // Where the bytes of a file written directly wait, when it must get
   // nothing until the input is known whole (spool_output_file).
   std::FILE* spool = nullptr;
-  bool failed = false;  // it could not be opened, or something did not arrive whole
+  // It could not be opened, or something did not arrive whole: its one
+  // failure state, which the threads that write it share.
+  std::atomic<bool> failed{false};
   message_id failure = message_id::write_error;  // what to say when failed
 };
 
