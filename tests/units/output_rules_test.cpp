@@ -88,6 +88,21 @@ constexpr output_decision in_place{output_action::write_in_place, false};
 constexpr output_decision follow{output_action::follow_link, false};
 constexpr output_decision stream{output_action::write_as_stream, false};
 
+// A step: a directory on the way to the last part, decided the same for
+// typed and chosen names.
+output_facts step(output_facts f) {
+  f.step = true;
+  return f;
+}
+
+constexpr output_decision walk{output_action::walk_through, false};
+
+output_facts handed_directory(descriptor_start start) {
+  output_facts f = descriptor(start, false);
+  f.descriptor_directory = true;
+  return f;
+}
+
 struct rule_case {
   std::string line;  // the README's line, and what differs within it
   output_facts facts;
@@ -277,6 +292,27 @@ const rule_case rule_cases[] = {
      refuse, refuse},
     {"2 a stream part of the input (in.bmp::$DATA)",
      with(own_file(), [](auto& f) { f.stream_part = f.is_input = true; }), refuse, refuse},
+    // The directories on the way to the last part, decided alike for typed
+    // and chosen names.
+    {"S1 a descriptor handed open on a directory",
+     step(handed_directory(descriptor_start::read_only)), follow, follow},
+    {"S1 a descriptor closed at start (or the program's own)",
+     step(handed_directory(descriptor_start::closed)), refuse, refuse},
+    {"S1 a descriptor handed open on a file", step(descriptor(descriptor_start::writable, true)),
+     refuse, refuse},
+    {"S2 a directory", step(at(name_holds::directory, me)), walk, walk},
+    {"S2 another user's directory, world-writable directory",
+     step(anyone_writes(at(name_holds::directory, other))), walk, walk},
+    {"S3 another user's link in a shared sticky directory, run by root",
+     step(as_root(in_shared_sticky(at(link, other)))), refuse, refuse},
+    {"S4 another user's link, directory only its owner writes", step(at(link, other)), follow,
+     follow},
+    {"S4 the directory owner's link, world-writable directory",
+     step(anyone_writes(at(link, directory_owner))), follow, follow},
+    {"S5 another user's link, world-writable directory, run by root",
+     step(as_root(anyone_writes(at(link, other)))), refuse, refuse},
+    {"S5 nothing", step(at(name_holds::nothing, me)), refuse, refuse},
+    {"S5 a regular file", step(own_file()), refuse, refuse},
 };
 
 void expect_decision(const output_decision& got, const output_decision& want) {
@@ -299,54 +335,6 @@ TEST(OutputRules, EveryLineOfTheTableForTypedAndChosenNames) {
     {
       SCOPED_TRACE("chosen");
       expect_decision(decide_output(chosen), c.chosen);
-    }
-  }
-}
-
-// A step: a directory on the way to the last part, decided the same for
-// typed and chosen names.
-output_facts step(output_facts f) {
-  f.step = true;
-  return f;
-}
-
-constexpr output_decision walk{output_action::walk_through, false};
-
-output_facts handed_directory(descriptor_start start) {
-  output_facts f = descriptor(start, false);
-  f.descriptor_directory = true;
-  return f;
-}
-
-const rule_case step_cases[] = {
-    {"S1 a descriptor handed open on a directory",
-     step(handed_directory(descriptor_start::read_only)), follow, follow},
-    {"S1 a descriptor closed at start (or the program's own)",
-     step(handed_directory(descriptor_start::closed)), refuse, refuse},
-    {"S1 a descriptor handed open on a file", step(descriptor(descriptor_start::writable, true)),
-     refuse, refuse},
-    {"S2 a directory", step(at(name_holds::directory, me)), walk, walk},
-    {"S2 another user's directory, world-writable directory",
-     step(anyone_writes(at(name_holds::directory, other))), walk, walk},
-    {"S3 another user's link in a shared sticky directory, run by root",
-     step(as_root(in_shared_sticky(at(link, other)))), refuse, refuse},
-    {"S4 another user's link, directory only its owner writes", step(at(link, other)), follow,
-     follow},
-    {"S4 the directory owner's link, world-writable directory",
-     step(anyone_writes(at(link, directory_owner))), follow, follow},
-    {"S5 another user's link, world-writable directory, run by root",
-     step(as_root(anyone_writes(at(link, other)))), refuse, refuse},
-    {"S5 nothing", step(at(name_holds::nothing, me)), refuse, refuse},
-    {"S5 a regular file", step(own_file()), refuse, refuse},
-};
-
-TEST(OutputRules, EveryStepOfAPath) {
-  for (const rule_case& c : step_cases) {
-    SCOPED_TRACE(c.line);
-    for (const output_name_kind kind : {output_name_kind::typed, output_name_kind::chosen}) {
-      output_facts facts = c.facts;
-      facts.kind = kind;
-      expect_decision(decide_output(facts), kind == output_name_kind::typed ? c.typed : c.chosen);
     }
   }
 }
