@@ -414,7 +414,7 @@ void ignore_result(int /*result*/) {}
 void copy_access_list(int old_file, int new_file) {
   char old_name[40];
   std::snprintf(old_name, sizeof old_name, "/proc/self/fd/%d", old_file);
-  static char list[65536];  // the largest value the kernel stores
+  char list[65536];  // the largest value the kernel stores
   const ssize_t length = getxattr(old_name, access_list_name, list, sizeof list);
   if (length > 0) {
     ignore_result(fsetxattr(new_file, access_list_name, list, static_cast<std::size_t>(length), 0));
