@@ -263,7 +263,8 @@ std::string unsupported_options(const run_options& options) {
   // finds no emulated processor there. The kernel does so whenever the
   // program's thread has the signal blocked on the host for a moment, as the
   // emulator has around its system calls and thread starts, so that the
-  // program's own handler never runs: about one run in 60 under load.
+  // program's own handler never runs: from one run in 60 (qemu-arm) to one
+  // in 8 (qemu-s390x) under load.
   const int sent = options.signal_on_temporary_file;
   if (emulated() && (sent == SIGSEGV || sent == SIGFPE || sent == SIGILL)) {
     return "qemu-user crashes itself, before the program can clean up, when the kernel hands a "
