@@ -431,6 +431,15 @@ struct name_walk {
   int links = 0;
 };
 
+// The process's root directory. Reached through /proc/self/root where it
+// can be: an emulator that runs programs of another processor may answer
+// "/" itself with the root of that processor's libraries, and a walk from
+// there would not find /dev or /proc.
+int open_root_directory() {
+  const int root = open("/proc/self/root", O_PATH | O_DIRECTORY | O_CLOEXEC);
+  return root >= 0 ? root : open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
 // Makes directory the one the walk stands in.
 void enter_directory(name_walk* walk, int directory) {
   close_handle(&walk->directory);
@@ -468,7 +477,8 @@ bool start_walk(const char* path, name_walk* walk) {
     enter_directory(walk, direct);
   } else {
     std::memcpy(walk->left, path, length + 1);
-    enter_directory(walk, open(path[0] == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    enter_directory(
+        walk, path[0] == '/' ? open_root_directory() : open(".", O_PATH | O_DIRECTORY | O_CLOEXEC));
   }
   return walk->directory >= 0;
 }
@@ -511,7 +521,7 @@ bool follow_into(name_walk* walk, found_name* found) {
   std::memmove(walk->left + length, walk->left, left + 1);
   std::memcpy(walk->left, target, static_cast<std::size_t>(length));
   if (target[0] == '/') {
-    enter_directory(walk, open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    enter_directory(walk, open_root_directory());
   }
   return walk->directory >= 0;
 }
