@@ -272,9 +272,12 @@ int write_bands(run_state* run, const conversion& convert) {
   run_on_threads(take_thread_buffers(run), convert_shared_bands, &shared);
   leave_positions_at_end(&run->outputs);
   const int failure = report_band_failure(run, shared.failure);
+  if (failure != status::ok || all_outputs_failed(run->outputs)) {
+    return failure;  // with every output failed, the rest of a stream is not read
+  }
   // A stream is whole only once its length passes the rules: until then,
   // nothing is put under any output name.
-  return failure != status::ok ? failure : finish_band_reader(&run->reader);
+  return finish_band_reader(&run->reader);
 }
 
 // Removes every temporary file still open (a run that ended early writes
