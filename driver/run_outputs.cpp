@@ -7,15 +7,9 @@
 
 namespace {
 
-// Every output starts with this header; false when the image has more rows
-// than the format can describe.
-bool make_output_header(const bitmap_layout& layout, std::uint8_t* header) {
-  if (layout.rows > INT32_MAX) {
-    return false;
-  }
-  make_bitmap32_header(layout.width, static_cast<std::int32_t>(layout.rows), header);
-  return true;
-}
+// Whether the output header can describe the image: no more rows than its
+// field holds. Where it cannot, no output is opened.
+bool header_fits(const bitmap_layout& layout) { return layout.rows <= INT32_MAX; }
 
 // Opens the next output, as the rules decide for its name.
 void open_next_output(const band_reader& reader, const char* path, output_name_kind kind,
@@ -26,7 +20,7 @@ void open_next_output(const band_reader& reader, const char* path, output_name_k
   request.kind = kind;
   request.plane = carries != carries_result;
   request.input = &reader.input.identity;
-  if (reader.layout.rows <= INT32_MAX) {
+  if (header_fits(reader.layout)) {
     open_output_file(path, request, &out->file);
   } else {
     out->file.path = path;
@@ -92,7 +86,10 @@ bool outputs_overwrite_input(const run_outputs& outputs, const bitmap_input& inp
 
 void start_run_outputs(const band_reader& reader, run_outputs* outputs) {
   std::uint8_t header[bitmap_header_bytes];
-  make_output_header(reader.layout, header);
+  if (header_fits(reader.layout)) {
+    make_bitmap32_header(reader.layout.width, static_cast<std::int32_t>(reader.layout.rows),
+                         header);
+  }
   for (int i = 0; i < outputs->count; ++i) {
     run_output* out = &outputs->list[i];
     if (out->file.file == nullptr ||
