@@ -18,21 +18,32 @@ namespace {
 // Bands each thread should have for sharing them to pay for starting it.
 constexpr std::uint64_t bands_per_thread = 4;
 
-// The memory one thread converts its bands in.
+// The memory one thread converts its bands in, and the band it holds
+// converted until the outputs have it.
 struct band_buffers {
   std::uint8_t* destination = nullptr;  // converted pixels, fourth bytes 0
   std::uint8_t* working = nullptr;      // working pixels, then the stored rows they come from
   std::uint8_t* stored = nullptr;       // inside working's block
   std::uint8_t* plane = nullptr;        // a plane's pixels, when planes are written
+  bool holds_band = false;              // destination holds band held, not yet written
+  band held{};
 };
 
-// Everything one run owns, released once at its end.
+// Everything one run owns, released once at its end, and what its threads
+// share: each takes the next band in read order, converts it and hands it
+// to the outputs. A stream's bands are read in turn, so that its bytes are
+// taken in order while the threads convert and write the bands they have.
 struct run_state {
   band_reader reader;
-  band_buffers buffers[most_worker_threads];
-  const channel_plane* planes = nullptr;  // the planes written, or null
+  const conversion* convert = nullptr;
+  band_buffers buffers[most_worker_threads];  // one set a thread
+  const channel_plane* planes = nullptr;      // the planes written, or null
   int planes_status = status::ok;
   run_outputs outputs;
+  std::atomic<std::uint64_t> next{0};  // the next band to read, in read order
+  band_turn reading;                   // the band of a stream read next
+  std::atomic<bool> stop{false};
+  std::atomic<int> failure{status::ok};  // the first, whose message is printed
 };
 
 // A band buffer of bytes bytes (at least one, so that "no pixels" and "no
@@ -104,44 +115,50 @@ void allocate_plane_band(run_state* run, const channel_plane* planes) {
   run->planes = planes;
 }
 
-// What reading a band gives when the turns were stopped meanwhile: no
-// failure of its own.
-constexpr int band_stopped = -2;
+// What taking a band gives when none is left, or the run was stopped
+// meanwhile: no failure of its own.
+constexpr int no_band = -2;
 
-// Reads band b, the k-th read: from a stream only when its turn comes
-// (in_turn), so that its bytes are taken in order while the threads
-// convert and write the bands they have.
-int read_next_band(const band_reader& reader, const band& b, std::uint64_t k, bool in_turn,
-                   bool from_24_bit, band_buffers* buffers, band_source* source) {
-  const bool ordered = in_turn && reader.input.stream;
-  if (ordered && !wait_for_turn(k)) {
-    return band_stopped;
+// Reads band b, the k-th read: from a stream only when its turn comes.
+int read_next_band(run_state* run, const band& b, std::uint64_t k, band_buffers* buffers,
+                   band_source* source) {
+  const bool stream = run->reader.input.stream;
+  if (stream && !wait_for_turn(&run->reading, k)) {
+    return no_band;
   }
-  const bool read = read_band(reader, b, buffers->stored, buffers->working, from_24_bit, source);
-  if (ordered) {
-    pass_turn(k + 1);
+  const bool read = read_band(run->reader, b, buffers->stored, buffers->working,
+                              run->convert->from_24_bit != nullptr, source);
+  if (stream) {
+    pass_turn(&run->reading, k + 1);
   }
   return read ? status::ok : status::read_error;
 }
 
-// Reads and converts band b, the k-th read, into the buffers. Returns 0,
-// band_stopped, or the failure's status (its message not yet printed:
-// read_error or conversion_refused).
-int convert_band(const band_reader& reader, const conversion& convert, const band& b,
-                 std::uint64_t k, bool in_turn, band_buffers* buffers) {
+// Takes the next band in read order, reads it and converts it into the
+// buffers, which then hold it. Returns 0, no_band, or the failure's status
+// (its message not yet printed: read_error or conversion_refused).
+int convert_next_band(run_state* run, band_buffers* buffers) {
+  const std::uint64_t k = run->next.fetch_add(1);
+  if (k >= run->reader.plan.count) {
+    return no_band;
+  }
+  const band b = band_in_read_order(run->reader, k);
   band_source source;
-  const int read =
-      read_next_band(reader, b, k, in_turn, convert.from_24_bit != nullptr, buffers, &source);
+  const int read = read_next_band(run, b, k, buffers, &source);
   if (read != status::ok) {
     return read;
   }
-  after_band_read(reader.input.path, b.index);
+  after_band_read(run->reader.input.path, b.index);
   const auto width = static_cast<std::int64_t>(b.pixels);
   const auto rows = static_cast<std::int64_t>(b.rows);
-  return source.working != nullptr
-             ? convert.working(source.working, buffers->destination, width, rows)
-             : convert.from_24_bit(source.first_row, source.stride, buffers->destination, width,
-                                   rows);
+  const int converted =
+      source.working != nullptr
+          ? run->convert->working(source.working, buffers->destination, width, rows)
+          : run->convert->from_24_bit(source.first_row, source.stride, buffers->destination, width,
+                                      rows);
+  buffers->holds_band = converted == status::ok;
+  buffers->held = b;
+  return converted;
 }
 
 // Opens the outputs and writes their headers, the input read whole first
@@ -158,32 +175,24 @@ int open_outputs(run_state* run, const file_args& names) {
   return status::ok;
 }
 
-// The bands of one run shared among threads: each takes the next band,
-// converts it and writes it at its offsets; an output that takes its bytes
-// only in order gets each band when the one before it has been written.
-struct shared_bands {
-  run_state* run;
-  const conversion* convert;
-  std::atomic<std::uint64_t> next{0};
-  std::atomic<bool> stop{false};
-  std::atomic<int> failure{status::ok};  // the first, whose message is printed
-};
-
-void stop_sharing(shared_bands* shared) {
-  shared->stop = true;
-  stop_turns();
+// Stops every thread: none takes another band, and none waits for a turn.
+void stop_run(run_state* run) {
+  run->stop = true;
+  stop_turn(&run->reading);
+  stop_writing_in_turn(&run->outputs);
 }
 
 // The first failure stops every thread; its message is printed once the
 // threads are done (report_band_failure).
-void fail_run(shared_bands* shared, int why) {
+void fail_run(run_state* run, int why) {
   int none = status::ok;
-  shared->failure.compare_exchange_strong(none, why);
-  stop_sharing(shared);
+  run->failure.compare_exchange_strong(none, why);
+  stop_run(run);
 }
 
 // The message of the failure that stopped the bands, if any.
-int report_band_failure(run_state* run, int failure) {
+int report_band_failure(run_state* run) {
+  const int failure = run->failure;
   if (failure == status::read_error) {
     return report_band_read_failure(&run->reader);
   }
@@ -193,42 +202,34 @@ int report_band_failure(run_state* run, int failure) {
   return failure;
 }
 
-// Hands band b, converted in buffers, to the outputs.
-void write_band(shared_bands* shared, const band& b, const band_buffers& buffers) {
-  run_state& run = *shared->run;
-  write_band_to_outputs(run.reader, b, buffers.destination, buffers.plane, &run.outputs);
-}
-
-// One thread's share: bands taken one after another until none is left,
-// a failure stops the run or every output has failed. The calling thread
-// (index 0) first writes band 0, which it converted before the outputs
-// were opened.
+// One thread's share: it hands the band it holds to the outputs, then
+// takes, reads and converts the next, until none is left, a failure stops
+// the run or every output has failed. The calling thread (index 0) starts
+// with the first band, converted before the outputs were opened.
 void convert_shared_bands(void* context, int index) {
-  auto* shared = static_cast<shared_bands*>(context);
-  run_state& run = *shared->run;
-  band_buffers* buffers = &run.buffers[index];
-  if (index == 0) {
-    write_band(shared, band_in_read_order(run.reader, 0), *buffers);
-  }
-  while (!shared->stop) {
-    if (all_outputs_failed(run.outputs)) {
-      stop_sharing(shared);
-      break;
+  auto* run = static_cast<run_state*>(context);
+  band_buffers* buffers = &run->buffers[index];
+  for (;;) {
+    if (buffers->holds_band) {
+      write_band_to_outputs(run->reader, buffers->held, buffers->destination, buffers->plane,
+                            &run->outputs);
+      buffers->holds_band = false;
     }
-    const std::uint64_t next = shared->next.fetch_add(1);
-    if (next >= run.reader.plan.count) {
-      break;
+    if (run->stop) {
+      return;
     }
-    const band b = band_in_read_order(run.reader, next);
-    const int converted = convert_band(run.reader, *shared->convert, b, next, true, buffers);
-    if (converted == band_stopped) {
-      break;
+    if (all_outputs_failed(run->outputs)) {
+      stop_run(run);
+      return;
+    }
+    const int converted = convert_next_band(run, buffers);
+    if (converted == no_band) {
+      return;
     }
     if (converted != status::ok) {
-      fail_run(shared, converted);
-      break;
+      fail_run(run, converted);
+      return;
     }
-    write_band(shared, b, *buffers);
   }
 }
 
@@ -257,21 +258,13 @@ int take_thread_buffers(run_state* run) {
   return ready;
 }
 
-// Converts and writes every band, band 0 (converted already) first, on as
-// many threads as pay. No thread changes the record of the temporary files
-// meanwhile, so an interrupt may run its cleanup on any of them.
-int write_bands(run_state* run, const conversion& convert) {
-  shared_bands shared;
-  shared.run = run;
-  shared.convert = &convert;
-  shared.next = 1;
-  reset_turns();
-  if (run->reader.input.stream) {
-    pass_turn(1);  // the turns order the reading: band 0 of the stream is read
-  }
-  run_on_threads(take_thread_buffers(run), convert_shared_bands, &shared);
+// Converts and writes every band, the first (converted already) included,
+// on as many threads as pay. No thread changes the record of the temporary
+// files meanwhile, so an interrupt may run its cleanup on any of them.
+int write_bands(run_state* run) {
+  run_on_threads(take_thread_buffers(run), convert_shared_bands, run);
   leave_positions_at_end(&run->outputs);
-  const int failure = report_band_failure(run, shared.failure);
+  const int failure = report_band_failure(run);
   if (failure != status::ok || all_outputs_failed(run->outputs)) {
     return failure;  // with every output failed, the rest of a stream is not read
   }
@@ -283,23 +276,24 @@ int write_bands(run_state* run, const conversion& convert) {
 // Removes every temporary file still open (a run that ended early writes
 // none of its files) and frees what the run took.
 void release_run(run_state* run) {
-  abandon_run_outputs(&run->outputs);
+  release_run_outputs(&run->outputs);
   close_band_reader(&run->reader);
   for (band_buffers& buffers : run->buffers) {
     free_band_buffers(&buffers);
   }
+  close_turn(&run->reading);
 }
 
-// Band 0 is converted before any output is opened, so that a conversion
-// that refuses the image (none of it, or no memory for its row tables)
-// leaves every name as it was.
-int convert_first_band(run_state* run, const conversion& convert) {
+// The first band is converted before any output is opened, so that a
+// conversion that refuses the image (none of it, or no memory for its row
+// tables) leaves every name as it was. An image of no bands gives the
+// conversion no rows, which it may refuse just the same.
+int convert_first_band(run_state* run) {
   band_buffers& buffers = run->buffers[0];
   const int converted =
       run->reader.plan.count == 0
-          ? convert.working(buffers.working, buffers.destination, run->reader.layout.width, 0)
-          : convert_band(run->reader, convert, band_in_read_order(run->reader, 0), 0, false,
-                         &buffers);
+          ? run->convert->working(buffers.working, buffers.destination, run->reader.layout.width, 0)
+          : convert_next_band(run, &buffers);
   if (converted == status::read_error) {
     return report_band_read_failure(&run->reader);
   }
@@ -310,16 +304,18 @@ int convert_first_band(run_state* run, const conversion& convert) {
   return status::ok;
 }
 
-int convert_and_write(run_state* run, const file_args& names, const conversion& convert,
-                      const channel_plane* planes) {
+// The palette is read as the rows' unpacking reads it, after the memory
+// for them is taken: a picture too large for memory says so whatever its
+// palette.
+int convert_and_write(run_state* run, const file_args& names, const channel_plane* planes) {
   int result = allocate_first_buffers(run);
   if (result == status::ok && run->reader.plan.count > 0) {
     result = read_band_palette(&run->reader);
   }
-  if (result == status::ok) result = convert_first_band(run, convert);
+  if (result == status::ok) result = convert_first_band(run);
   if (result == status::ok) allocate_plane_band(run, planes);
   if (result == status::ok) result = open_outputs(run, names);
-  if (result == status::ok) result = write_bands(run, convert);
+  if (result == status::ok) result = write_bands(run);
   if (result == status::ok) result = finish_run_outputs(run->planes_status, &run->outputs);
   return result;
 }
@@ -334,9 +330,11 @@ int run_converter(int argc, const char* const* argv, const char* default_name,
     return status::usage;
   }
   run_state run;
+  run.convert = &convert;
+  open_turn(&run.reading);
   int result = open_band_reader(names.input, &run.reader);
   if (result == status::ok) {
-    result = convert_and_write(&run, names, convert, planes);
+    result = convert_and_write(&run, names, planes);
   }
   release_run(&run);
   return result;

@@ -43,7 +43,7 @@ const std::uint8_t* bytes_for(const run_output& out, std::uint64_t pixels,
 // Writes band b to the outputs that take it in order, when its turn comes.
 void write_in_turn(const band& b, std::uint64_t pixels, const std::uint8_t* converted,
                    std::uint8_t* plane_band, run_outputs* outputs) {
-  if (!wait_for_turn(b.index)) {
+  if (!wait_for_turn(&outputs->turn, b.index)) {
     return;
   }
   for (int i = 0; i < outputs->count; ++i) {
@@ -52,13 +52,15 @@ void write_in_turn(const band& b, std::uint64_t pixels, const std::uint8_t* conv
       write_output_bytes(&out.file, bytes_for(out, pixels, converted, plane_band), pixels * 4);
     }
   }
-  pass_turn(b.index + 1);
+  pass_turn(&outputs->turn, b.index + 1);
 }
 
 }  // namespace
 
 void open_run_outputs(const band_reader& reader, const file_args& names,
                       const channel_plane* planes, run_outputs* outputs) {
+  open_turn(&outputs->turn);
+  outputs->turn_open = true;
   const int plane_count = planes != nullptr ? channel_plane_count : 0;
   for (int i = 0; i < plane_count; ++i) {
     open_next_output(reader, planes[i].file_name, output_name_kind::chosen, planes[i].byte_index,
@@ -122,6 +124,12 @@ void write_band_to_outputs(const band_reader& reader, const band& b, const std::
   }
 }
 
+void stop_writing_in_turn(run_outputs* outputs) {
+  if (outputs->turn_open) {
+    stop_turn(&outputs->turn);
+  }
+}
+
 bool all_outputs_failed(const run_outputs& outputs) {
   for (int i = 0; i < outputs.count; ++i) {
     if (!outputs.list[i].file.failed) {
@@ -155,8 +163,12 @@ int finish_run_outputs(int planes_status, run_outputs* outputs) {
   return any_failed ? status::not_written : status::ok;
 }
 
-void abandon_run_outputs(run_outputs* outputs) {
+void release_run_outputs(run_outputs* outputs) {
   for (int i = 0; i < outputs->count; ++i) {
     abandon_output_file(&outputs->list[i].file);
+  }
+  if (outputs->turn_open) {
+    close_turn(&outputs->turn);
+    outputs->turn_open = false;
   }
 }

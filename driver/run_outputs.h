@@ -2,7 +2,8 @@
 // carries, opening them as the rules decide, handing each band to them (at
 // its offsets, or in turn where an output takes its bytes only in order),
 // and finishing them. Each output has one failure state, in its
-// output_file, which the threads share.
+// output_file, which the threads share; the outputs that take their bytes
+// only in order share one turn, which passes from band to band.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include "bitmap/band_reader.h"
 #include "convert/channel_planes.h"
 #include "driver/parse_file_args.h"
+#include "system/worker_threads.h"
 #include "system/write_output_file.h"
 
 // The plane files, then the result.
@@ -29,6 +31,8 @@ struct run_outputs {
   run_output list[most_outputs];
   int count = 0;
   bool any_in_order = false;
+  band_turn turn;  // the band the outputs in order take next
+  bool turn_open = false;
 };
 
 // Opens the outputs in the order they are written and reported: the
@@ -53,6 +57,10 @@ void start_run_outputs(const band_reader& reader, run_outputs* outputs);
 void write_band_to_outputs(const band_reader& reader, const band& b, const std::uint8_t* converted,
                            std::uint8_t* plane_band, run_outputs* outputs);
 
+// Stops the turn of the outputs in order: a thread waiting for it, or
+// waiting later, writes nothing. For a run that stops before its last band.
+void stop_writing_in_turn(run_outputs* outputs);
+
 // Every output has failed, so the run would convert for nothing.
 bool all_outputs_failed(const run_outputs& outputs);
 
@@ -67,6 +75,6 @@ void leave_positions_at_end(run_outputs* outputs);
 // status::not_written when a plane or the result failed, else 0.
 int finish_run_outputs(int planes_status, run_outputs* outputs);
 
-// Removes every temporary file still open: a run that ended early writes
-// none of its files.
-void abandon_run_outputs(run_outputs* outputs);
+// Removes every temporary file still open (a run that ended early writes
+// none of its files) and closes the turn.
+void release_run_outputs(run_outputs* outputs);

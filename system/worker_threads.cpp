@@ -2,14 +2,6 @@
 
 #include "system/worker_threads_platform.h"
 
-namespace {
-
-// Guarded by the turn lock.
-std::uint64_t current_turn = 0;
-bool turns_stopped = false;
-
-}  // namespace
-
 int run_on_threads(int count, void (*work)(void* context, int index), void* context) {
   if (count > most_worker_threads) {
     count = most_worker_threads;
@@ -17,46 +9,47 @@ int run_on_threads(int count, void (*work)(void* context, int index), void* cont
   worker_call calls[most_worker_threads];
   int started = 0;
   for (int index = 1; index < count; ++index) {
-    calls[started] = worker_call{work, context, index};
-    if (!start_worker_thread(started, &calls[started])) {
+    calls[started] = worker_call{work, context, index, 0};
+    if (!start_worker_thread(&calls[started])) {
       break;
     }
     ++started;
   }
   work(context, 0);
   for (int slot = 0; slot < started; ++slot) {
-    join_worker_thread(slot);
+    join_worker_thread(&calls[slot]);
   }
   return started + 1;
 }
 
-void reset_turns() {
-  lock_turns();
-  current_turn = 0;
-  turns_stopped = false;
-  unlock_turns();
+void open_turn(band_turn* turn) {
+  turn->current = 0;
+  turn->stopped = false;
+  open_turn_signal(turn);
 }
 
-bool wait_for_turn(std::uint64_t turn) {
-  lock_turns();
-  while (current_turn != turn && !turns_stopped) {
-    wait_for_turn_change();
+void close_turn(band_turn* turn) { close_turn_signal(turn); }
+
+bool wait_for_turn(band_turn* turn, std::uint64_t number) {
+  lock_turn(turn);
+  while (turn->current != number && !turn->stopped) {
+    wait_for_turn_change(turn);
   }
-  const bool mine = !turns_stopped;
-  unlock_turns();
+  const bool mine = !turn->stopped;
+  unlock_turn(turn);
   return mine;
 }
 
-void pass_turn(std::uint64_t next) {
-  lock_turns();
-  current_turn = next;
-  unlock_turns();
-  wake_turn_waiters();
+void pass_turn(band_turn* turn, std::uint64_t next) {
+  lock_turn(turn);
+  turn->current = next;
+  unlock_turn(turn);
+  wake_turn_waiters(turn);
 }
 
-void stop_turns() {
-  lock_turns();
-  turns_stopped = true;
-  unlock_turns();
-  wake_turn_waiters();
+void stop_turn(band_turn* turn) {
+  lock_turn(turn);
+  turn->stopped = true;
+  unlock_turn(turn);
+  wake_turn_waiters(turn);
 }

@@ -1,13 +1,24 @@
 #include <windows.h>
 
+#include <new>
+
 #include "system/worker_threads.h"
 #include "system/worker_threads_platform.h"
 
 namespace {
 
-HANDLE threads[most_worker_threads];
-SRWLOCK turn_lock = SRWLOCK_INIT;
-CONDITION_VARIABLE turn_changed = CONDITION_VARIABLE_INIT;
+struct turn_signal {
+  SRWLOCK lock;
+  CONDITION_VARIABLE changed;
+};
+static_assert(sizeof(turn_signal) <= turn_signal_bytes && alignof(turn_signal) <= 8,
+              "a turn's signal bytes hold the lock and condition");
+
+turn_signal* signal_of(band_turn* turn) {
+  return std::launder(reinterpret_cast<turn_signal*>(turn->signal));
+}
+
+HANDLE thread_of(const worker_call* call) { return reinterpret_cast<HANDLE>(call->thread); }
 
 DWORD WINAPI run_call(void* argument) {
   const auto* call = static_cast<const worker_call*>(argument);
@@ -17,20 +28,32 @@ DWORD WINAPI run_call(void* argument) {
 
 }  // namespace
 
-bool start_worker_thread(int slot, const worker_call* call) {
-  threads[slot] = CreateThread(nullptr, 0, run_call, const_cast<worker_call*>(call), 0, nullptr);
-  return threads[slot] != nullptr;
+bool start_worker_thread(worker_call* call) {
+  const HANDLE thread = CreateThread(nullptr, 0, run_call, call, 0, nullptr);
+  call->thread = reinterpret_cast<std::uintptr_t>(thread);
+  return thread != nullptr;
 }
 
-void join_worker_thread(int slot) {
-  WaitForSingleObject(threads[slot], INFINITE);
-  CloseHandle(threads[slot]);
+void join_worker_thread(worker_call* call) {
+  WaitForSingleObject(thread_of(call), INFINITE);
+  CloseHandle(thread_of(call));
 }
 
-void lock_turns() { AcquireSRWLockExclusive(&turn_lock); }
+void open_turn_signal(band_turn* turn) {
+  auto* signal = new (turn->signal) turn_signal;
+  InitializeSRWLock(&signal->lock);
+  InitializeConditionVariable(&signal->changed);
+}
 
-void unlock_turns() { ReleaseSRWLockExclusive(&turn_lock); }
+// Neither an SRW lock nor a condition variable holds anything to release.
+void close_turn_signal(band_turn*) {}
 
-void wait_for_turn_change() { SleepConditionVariableSRW(&turn_changed, &turn_lock, INFINITE, 0); }
+void lock_turn(band_turn* turn) { AcquireSRWLockExclusive(&signal_of(turn)->lock); }
 
-void wake_turn_waiters() { WakeAllConditionVariable(&turn_changed); }
+void unlock_turn(band_turn* turn) { ReleaseSRWLockExclusive(&signal_of(turn)->lock); }
+
+void wait_for_turn_change(band_turn* turn) {
+  SleepConditionVariableSRW(&signal_of(turn)->changed, &signal_of(turn)->lock, INFINITE, 0);
+}
+
+void wake_turn_waiters(band_turn* turn) { WakeAllConditionVariable(&signal_of(turn)->changed); }
