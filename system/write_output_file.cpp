@@ -36,7 +36,7 @@ std::FILE* open_file_at(output_file* out) {
   output_place& place = out->place;
   if (place.decision.action == output_action::write_in_place) {
     // Cut only when the first byte is written: the file may be the input.
-    out->cut_pending = true;
+    place.cut_before_writing = true;
     return open_in_place(place);
   }
   if (place.decision.action == output_action::create_directly) {
@@ -68,7 +68,6 @@ int open_output_file(const char* path, const output_request& request, output_fil
   out->slot = -1;
   out->failed = false;
   find_output_place(path, request, &out->place);
-  out->cut_pending = out->place.cut_before_writing;
   const output_action action = out->place.decision.action;
   out->file = action == output_action::refuse ? nullptr
               : out->place.stream != nullptr  ? out->place.stream
@@ -92,8 +91,8 @@ namespace {
 
 // Writes to the file itself, cut first where that is pending.
 void write_directly(output_file* out, const std::uint8_t* bytes, std::uint64_t count) {
-  if (out->cut_pending) {
-    out->cut_pending = false;
+  if (out->place.cut_before_writing) {
+    out->place.cut_before_writing = false;
     out->failed = out->failed || !cut_to_start(out->file);
   }
   if (!out->failed && !write_all(out->file, bytes, count)) {

@@ -42,7 +42,6 @@ struct output_file {
   output_place place;
   std::FILE* file = nullptr;  // the temporary file, or what is written directly
   int slot = -1;              // the temporary file's slot; -1 when written directly
-  bool cut_pending = false;   // written directly over a file not yet cut
   // Where the bytes of a file written directly wait, when it must get
   // nothing until the input is known whole (spool_output_file).
   std::FILE* spool = nullptr;
