@@ -7,15 +7,17 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "system/output_rules.h"
+#include "system/path_buffer.h"
+// Each system's own part of an output_place: the folder of this system's
+// place_lookup.h is on the include path (system/CMakeLists.txt).
+#include "place_lookup.h"
 
 // What stands at a name.
 struct name_info {
-  bool exists = false;
-  bool regular = false;  // a regular file
-  bool directory = false;
-  bool stream = false;  // a character device, FIFO, socket or pipe
+  name_holds holds = name_holds::nothing;
   // The file's identity: device and inode, or on Windows the volume serial
   // number and the file index. Both 0 where the system gives none.
   std::uint64_t device = 0;
@@ -25,7 +27,8 @@ struct name_info {
 // True when a and b are one file, known by an identity the system gave.
 inline bool is_same_file(const name_info& a, const name_info& b) {
   const bool identified = a.device != 0 || a.inode != 0;
-  return a.exists && b.exists && identified && a.device == b.device && a.inode == b.inode;
+  const bool both = a.holds != name_holds::nothing && b.holds != name_holds::nothing;
+  return both && identified && a.device == b.device && a.inode == b.inode;
 }
 
 // Whether a file may be renamed over while the run still has it open for
@@ -42,11 +45,6 @@ constexpr std::size_t largest_stdio_transfer = std::size_t{1} << 30;
 constexpr std::size_t transfer_part(std::size_t left) {
   return left < largest_stdio_transfer ? left : largest_stdio_transfer;
 }
-
-// Room for any path the programs build or keep, its terminating zero
-// included: the longest path a plain open accepts, and a temporary name's
-// additions to it.
-constexpr std::size_t path_buffer_bytes = 4096 + 64;
 
 // Opens path for reading in binary mode; null when it cannot be opened. A
 // name that leads to one of the process's own descriptors (/dev/stdin,
@@ -101,8 +99,8 @@ struct output_request {
 };
 
 // Where an output name leads, looked up once and decided by decide_output.
-// What is written there goes through the handles found here, so that
-// nobody can change what the name means between the look and the write.
+// What is written there goes through what was found here, so that nobody
+// can change what the name means between the look and the write.
 struct output_place {
   // The facts at the entry the name finally leads to, and what the rules
   // made of them.
@@ -111,17 +109,13 @@ struct output_place {
   // For the descriptor and stream actions: what is written, opened for
   // writing.
   std::FILE* stream = nullptr;
-  // For replace and write_in_place: on Linux directory is a handle of the
-  // directory the entry stands in and entry a name in it; on Windows
-  // directory is -1 and entry a whole path.
-  int directory = -1;
-  char entry[path_buffer_bytes] = {};
-  // A handle of the file standing at entry (Linux; -1 when none).
-  int old_file = -1;
-  // The stream is a regular file that is cut to nothing just before the
-  // first byte is written to it, as opening it anew would have cut it, and
-  // not before: it may be the input, still to be read.
+  // What is written directly is a regular file to be cut to nothing just
+  // before its first byte, as opening it anew would have cut it, and not
+  // before: it may be the input, still to be read. Cleared once it is cut.
   bool cut_before_writing = false;
+  // Where the entry stands, as this system found it; read only by the
+  // functions below.
+  place_lookup lookup;
 };
 
 // Looks path up for writing: gathers the facts at the name, follows the
@@ -145,13 +139,51 @@ inline void letters_from_random_bytes(const unsigned char* random, char* letters
   }
 }
 
-// Creates a new file at pattern (a name in directory, as output_place has
-// them, whose last six characters are "XXXXXX" and are replaced to make a
-// name nobody else can predict or share). A private file is readable and
-// writable by the user alone until its attributes are set; otherwise it
-// gets what a plain creation would give it. Returns the open stream, or
-// null with errno set.
-std::FILE* create_unique_file(int directory, char* pattern, bool private_file);
+// How many bytes of name to keep so that a long name stays within the
+// usual 255-byte limit once made hidden and suffixed, cut before a UTF-8
+// character rather than inside one (a sequence is at most 4 bytes long).
+inline std::size_t shortened_name_length(const char* name, std::size_t length) {
+  constexpr std::size_t longest_name = 200;
+  if (length <= longest_name) {
+    return length;
+  }
+  std::size_t kept = longest_name;
+  while (kept > longest_name - 3 && (static_cast<unsigned char>(name[kept]) & 0xC0u) == 0x80u) {
+    --kept;
+  }
+  return kept;
+}
+
+// Writes DIRECTORY/.NAME.XXXXXX into pattern (path_buffer_bytes long) for
+// entry = DIRECTORY/NAME (or NAME alone): the name of a temporary file
+// beside entry before its "XXXXXX" is replaced. False when it does not fit
+// or NAME is empty.
+inline bool make_temporary_pattern(const char* entry, char* pattern) {
+  const std::size_t directory_length = directory_part_length(entry);
+  const char* name = entry + directory_length;
+  const std::size_t name_length = shortened_name_length(name, std::strlen(name));
+  const char suffix[] = ".XXXXXX";
+  if (name_length == 0 || directory_length + 1 + name_length + sizeof suffix > path_buffer_bytes) {
+    return false;
+  }
+  std::memcpy(pattern, entry, directory_length);
+  pattern += directory_length;
+  *pattern++ = '.';
+  std::memcpy(pattern, name, name_length);
+  pattern += name_length;
+  std::memcpy(pattern, suffix, sizeof suffix);
+  return true;
+}
+
+// Creates a new file beside the place's entry, under a name made from the
+// entry's by make_temporary_pattern whose "XXXXXX" is replaced so that
+// nobody else can predict or share it. Where it stands goes to *directory
+// and name (path_buffer_bytes long), as rename_over_entry and remove_entry
+// take them. A private file is readable and writable by the user alone
+// until its attributes are set; otherwise it gets what a plain creation
+// would give it. Returns the open stream, or null with errno set.
+std::FILE* create_file_beside(const output_place& place, bool private_file, int* directory,
+                              char* name);
 
 // Gives the new file the old one's owner and group (where the user may),
 // its permission bits (without setuid and setgid) and its access list;
@@ -161,11 +193,13 @@ bool copy_file_attributes(std::FILE* file, const output_place& place);
 // Pushes the data of an open, flushed file to storage.
 bool sync_to_storage(std::FILE* file);
 
-// Renames from to to within directory, replacing whatever non-directory
-// stands at to.
-bool rename_entry(int directory, const char* from, const char* to);
+// Renames the file at directory and name, as create_file_beside gave them,
+// over the place's entry, replacing whatever non-directory stands there.
+bool rename_over_entry(int directory, const char* name, const output_place& place);
 
-// Removes name from directory. Safe to call from a signal handler.
+// Removes name from directory, as create_file_beside gave them (on Windows
+// directory is -1 and name a whole path). Safe to call from a signal
+// handler.
 void remove_entry(int directory, const char* name);
 
 // Opens the regular file standing at the place to write it over in place
@@ -180,11 +214,11 @@ std::FILE* open_in_place(const output_place& place);
 std::FILE* create_at_place(const output_place& place);
 
 // A new file with no name, open for reading and writing, that vanishes
-// when it is closed: in directory (a handle as output_place has them) where
-// the system can make one there, else in the directory TMPDIR names, or
-// /tmp (on Windows, the user's temporary directory). Null with errno set
-// when none can be made.
-std::FILE* create_unnamed_file(int directory);
+// when it is closed: in the directory of the place's entry where the system
+// can make one there, else in the directory TMPDIR names, or /tmp (on
+// Windows, the user's temporary directory). Null with errno set when none
+// can be made.
+std::FILE* create_unnamed_file(const output_place& place);
 
 // False when the open file refuses every write, as a full device does; a
 // write of no bytes tells, which hands nothing over.

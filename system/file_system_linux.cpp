@@ -22,12 +22,26 @@
 
 namespace {
 
+name_holds holds_of(mode_t mode) {
+  switch (mode & S_IFMT) {
+    case S_IFREG:
+      return name_holds::regular_file;
+    case S_IFDIR:
+      return name_holds::directory;
+    case S_IFLNK:
+      return name_holds::symbolic_link;
+    case S_IFIFO:
+      return name_holds::fifo;
+    case S_IFSOCK:
+      return name_holds::socket;
+    default:
+      return name_holds::device;
+  }
+}
+
 name_info describe(const struct stat& st) {
   name_info info;
-  info.exists = true;
-  info.regular = S_ISREG(st.st_mode);
-  info.directory = S_ISDIR(st.st_mode);
-  info.stream = S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode);
+  info.holds = holds_of(st.st_mode);
   info.device = static_cast<std::uint64_t>(st.st_dev);
   info.inode = static_cast<std::uint64_t>(st.st_ino);
   return info;
@@ -254,23 +268,6 @@ bool may_write(int directory, const char* entry) {
          (errno != EACCES && errno != EPERM);
 }
 
-name_holds holds_of(mode_t mode) {
-  switch (mode & S_IFMT) {
-    case S_IFREG:
-      return name_holds::regular_file;
-    case S_IFDIR:
-      return name_holds::directory;
-    case S_IFLNK:
-      return name_holds::symbolic_link;
-    case S_IFIFO:
-      return name_holds::fifo;
-    case S_IFSOCK:
-      return name_holds::socket;
-    default:
-      return name_holds::device;
-  }
-}
-
 // What a descriptor name's descriptor was at start and what is behind it.
 void gather_descriptor_facts(const char* entry, output_facts* facts) {
   const int number = descriptor_number(entry);
@@ -348,8 +345,9 @@ output_facts gather_facts(const found_name& found, const output_request& request
 // cannot be opened again); one open only for reading is opened again.
 void open_descriptor(const found_name& found, output_place* place) {
   const bool reopen = place->decision.action == output_action::reopen_descriptor;
-  const int handle = reopen ? openat(found.directory, place->entry, O_WRONLY | O_NOCTTY | O_CLOEXEC)
-                            : copy_named_descriptor(place->entry);
+  const int handle =
+      reopen ? openat(found.directory, place->lookup.entry, O_WRONLY | O_NOCTTY | O_CLOEXEC)
+             : copy_named_descriptor(place->lookup.entry);
   place->cut_before_writing = is_regular(handle);
   place->stream = stream_of(handle, "wb");
 }
@@ -365,15 +363,15 @@ void carry_out(found_name* found, output_place* place) {
       open_descriptor(*found, place);
       break;
     case output_action::write_as_stream:
-      place->stream = open_stream_entry(*found, place->entry);
+      place->stream = open_stream_entry(*found, place->lookup.entry);
       break;
     case output_action::replace:
     case output_action::write_in_place:
     case output_action::create_directly:
-      place->directory = found->directory;
+      place->lookup.directory = found->directory;
       found->directory = -1;
       if (place->facts.holds == name_holds::regular_file) {
-        place->old_file = found->object;
+        place->lookup.old_file = found->object;
         found->object = -1;
       }
       return;
@@ -550,23 +548,24 @@ void walk_output_name(const output_request& request, name_walk* walk, found_name
   const bool typed = request.kind == output_name_kind::typed;
   for (;;) {
     bool last = false;
-    take_part(walk, place->entry, &last);
+    char* part = place->lookup.entry;
+    take_part(walk, part, &last);
     close_handle(&found->object);
     found->directory = walk->directory;
     // Only a typed name can lead to a descriptor: no link is followed
     // from a chosen one.
     found->in_descriptor_directory = typed && walk->in_descriptor_directory;
-    if (std::strcmp(place->entry, "..") == 0 && !last) {
+    if (std::strcmp(part, "..") == 0 && !last) {
       enter_directory(walk, openat(walk->directory, "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
       if (walk->directory < 0) {
         return;
       }
       continue;
     }
-    if (!found->in_descriptor_directory && !look_at_entry(place->entry, found)) {
+    if (!found->in_descriptor_directory && !look_at_entry(part, found)) {
       return;
     }
-    const output_facts facts = gather_facts(*found, request, place->entry, !last);
+    const output_facts facts = gather_facts(*found, request, part, !last);
     const output_decision decision = decide_output(facts);
     const bool passes = decision.action == output_action::follow_link ||
                         decision.action == output_action::walk_through;
@@ -577,7 +576,7 @@ void walk_output_name(const output_request& request, name_walk* walk, found_name
       carry_out(found, place);
       return;
     }
-    if (!passes || !pass(decision, place->entry, walk, found)) {
+    if (!passes || !pass(decision, part, walk, found)) {
       return;
     }
   }
@@ -700,8 +699,8 @@ void find_output_place(const char* path, const output_request& request, output_p
 }
 
 void release_output_place(output_place* place) {
-  close_handle(&place->old_file);
-  close_handle(&place->directory);
+  close_handle(&place->lookup.old_file);
+  close_handle(&place->lookup.directory);
 }
 
 namespace {
@@ -727,8 +726,8 @@ int create_unique_handle(int directory, char* pattern, int access, mode_t mode) 
   return -1;
 }
 
-}  // namespace
-
+// Creates a new file at pattern in directory, as create_unique_handle
+// makes one, and opens a stream for writing it; null with errno set.
 std::FILE* create_unique_file(int directory, char* pattern, bool private_file) {
   const int handle = create_unique_handle(directory, pattern, O_WRONLY, private_file ? 0600 : 0666);
   if (handle < 0) {
@@ -744,12 +743,24 @@ std::FILE* create_unique_file(int directory, char* pattern, bool private_file) {
   return file;
 }
 
+}  // namespace
+
+std::FILE* create_file_beside(const output_place& place, bool private_file, int* directory,
+                              char* name) {
+  *directory = place.lookup.directory;
+  if (!make_temporary_pattern(place.lookup.entry, name)) {
+    errno = ENAMETOOLONG;
+    return nullptr;
+  }
+  return create_unique_file(*directory, name, private_file);
+}
+
 bool copy_file_attributes(std::FILE* file, const output_place& place) {
   const int handle = fileno(file);
   struct stat old_info {};
   struct stat new_info {};
-  if (place.old_file < 0 || fstat(place.old_file, &old_info) != 0 ||
-      fstat(handle, &new_info) != 0) {
+  const int old_file = place.lookup.old_file;
+  if (old_file < 0 || fstat(old_file, &old_info) != 0 || fstat(handle, &new_info) != 0) {
     return false;
   }
   // Root may give the file to anyone; others only to a group of theirs,
@@ -763,14 +774,14 @@ bool copy_file_attributes(std::FILE* file, const output_place& place) {
   if (fchmod(handle, old_info.st_mode & 0777) != 0) {
     return false;
   }
-  copy_access_list(place.old_file, handle);
+  copy_access_list(old_file, handle);
   return true;
 }
 
 bool sync_to_storage(std::FILE* file) { return fsync(fileno(file)) == 0; }
 
-bool rename_entry(int directory, const char* from, const char* to) {
-  return renameat(directory, from, directory, to) == 0;
+bool rename_over_entry(int directory, const char* name, const output_place& place) {
+  return renameat(directory, name, place.lookup.directory, place.lookup.entry) == 0;
 }
 
 void remove_entry(int directory, const char* name) { unlinkat(directory, name, 0); }
@@ -778,12 +789,13 @@ void remove_entry(int directory, const char* name) { unlinkat(directory, name, 0
 std::FILE* open_in_place(const output_place& place) {
   // Non-blocking so that a FIFO put there since the look cannot hold the
   // run; the file must be the one looked up.
-  int handle = place.old_file < 0 ? -1
-                                  : openat(place.directory, place.entry,
+  const place_lookup& found = place.lookup;
+  int handle = found.old_file < 0 ? -1
+                                  : openat(found.directory, found.entry,
                                            O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   struct stat now {};
   struct stat old_info {};
-  if (handle >= 0 && (fstat(handle, &now) != 0 || fstat(place.old_file, &old_info) != 0 ||
+  if (handle >= 0 && (fstat(handle, &now) != 0 || fstat(found.old_file, &old_info) != 0 ||
                       !same_file(now, old_info) || !S_ISREG(now.st_mode))) {
     close_handle(&handle);
   }
@@ -791,7 +803,7 @@ std::FILE* open_in_place(const output_place& place) {
 }
 
 std::FILE* create_at_place(const output_place& place) {
-  return stream_of(openat(place.directory, place.entry,
+  return stream_of(openat(place.lookup.directory, place.lookup.entry,
                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666),
                    "wb");
 }
@@ -825,8 +837,8 @@ std::FILE* file_named_then_removed(int directory) {
 
 }  // namespace
 
-std::FILE* create_unnamed_file(int directory) {
-  std::FILE* file = unnamed_file_in(directory);
+std::FILE* create_unnamed_file(const output_place& place) {
+  std::FILE* file = unnamed_file_in(place.lookup.directory);
   if (file == nullptr) {
     int temporary = temporary_directory();
     file = unnamed_file_in(temporary);

@@ -55,10 +55,9 @@ bool has_stream_part(const char* path) {
   return std::strchr(path + directory_part_length(path), ':') != nullptr;
 }
 
-name_info stream_info() {
+name_info stream_info(name_holds holds) {
   name_info info;
-  info.exists = true;
-  info.stream = true;
+  info.holds = holds;
   return info;
 }
 
@@ -74,24 +73,23 @@ bool is_link_reparse_point(HANDLE handle) {
 }
 
 // What stands behind an open handle. links_opened says the handle was opened
-// on a link itself rather than on what it leads to; a link is then neither
-// a directory nor a regular file.
+// on a link itself rather than on what it leads to.
 name_info describe_handle(HANDLE handle, bool links_opened) {
   const DWORD type = GetFileType(handle);
   if (type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE) {
-    return stream_info();
+    return stream_info(type == FILE_TYPE_CHAR ? name_holds::device : name_holds::fifo);
   }
   BY_HANDLE_FILE_INFORMATION details{};
   if (type != FILE_TYPE_DISK || GetFileInformationByHandle(handle, &details) == 0) {
     return name_info{};
   }
   name_info info;
-  info.exists = true;
   const DWORD attributes = details.dwFileAttributes;
   const bool link = links_opened && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
                     is_link_reparse_point(handle);
-  info.directory = !link && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  info.regular = !link && !info.directory;
+  info.holds = link                                           ? name_holds::symbolic_link
+               : (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? name_holds::directory
+                                                              : name_holds::regular_file;
   info.device = details.dwVolumeSerialNumber;
   info.inode = std::uint64_t{details.nFileIndexHigh} << 32 | details.nFileIndexLow;
   return info;
@@ -184,12 +182,8 @@ void describe_for_rules(HANDLE handle, bool links_opened, output_facts* facts) {
   const name_info info = describe_handle(handle, links_opened);
   BY_HANDLE_FILE_INFORMATION details{};
   const bool detailed = GetFileInformationByHandle(handle, &details) != 0;
-  // A link opened as itself is neither a directory nor a regular file; what
-  // cannot be described at all is taken for a device.
-  facts->holds = !info.exists || info.stream ? name_holds::device
-                 : info.directory            ? name_holds::directory
-                 : info.regular              ? name_holds::regular_file
-                                             : name_holds::symbolic_link;
+  // What cannot be described at all is taken for a device.
+  facts->holds = info.holds == name_holds::nothing ? name_holds::device : info.holds;
   facts->writable = !detailed || (details.dwFileAttributes & FILE_ATTRIBUTE_READONLY) == 0;
   facts->links = detailed ? details.nNumberOfLinks : 1;
 }
@@ -234,7 +228,7 @@ void follow_to_target(const wide_name& name, output_place* place) {
   if (handle == INVALID_HANDLE_VALUE) {
     place->facts.kind = output_name_kind::chosen;
   } else {
-    const bool found = final_path_of(handle, place->entry);
+    const bool found = final_path_of(handle, place->lookup.path);
     describe_for_rules(handle, false, &place->facts);
     CloseHandle(handle);
     if (!found) {
@@ -309,7 +303,7 @@ name_info inspect_name(const char* path, bool follow_links) {
     return name_info{};
   }
   if (is_pipe_name(name)) {
-    return stream_info();
+    return stream_info(name_holds::fifo);
   }
   const DWORD flags =
       FILE_FLAG_BACKUP_SEMANTICS | (follow_links ? DWORD{0} : DWORD{FILE_FLAG_OPEN_REPARSE_POINT});
@@ -342,13 +336,17 @@ std::size_t directory_part_length(const char* path) {
   return drive_relative ? 2 : length;
 }
 
-// The new file is shared for deletion so that the interrupt handler, which
-// runs on a thread of its own, can remove it while it is still open. It
-// gets the folder's inherited permissions, as any new file there does.
-// Temporary names are used in their literal form (here, in rename_entry
-// and in remove_entry), so that an output name a plain call takes is never
-// refused because its temporary name is longer.
-std::FILE* create_unique_file(int /*directory*/, char* pattern, bool /*private_file*/) {
+namespace {
+
+// Creates a new file at pattern, whose last six characters are replaced
+// to make a name nobody else can predict or share. The new file is shared
+// for deletion so that the interrupt handler, which runs on a thread of its
+// own, can remove it while it is still open. It gets the folder's inherited
+// permissions, as any new file there does. Temporary names are used in
+// their literal form (here, in rename_over_entry and in remove_entry), so
+// that an output name a plain call takes is never refused because its
+// temporary name is longer.
+std::FILE* create_unique_file(char* pattern) {
   const std::size_t length = std::strlen(pattern);
   constexpr int attempts = 100;
   for (int attempt = 0; attempt < attempts; ++attempt) {
@@ -378,6 +376,18 @@ std::FILE* create_unique_file(int /*directory*/, char* pattern, bool /*private_f
   return nullptr;
 }
 
+}  // namespace
+
+std::FILE* create_file_beside(const output_place& place, bool /*private_file*/, int* directory,
+                              char* name) {
+  *directory = -1;
+  if (!make_temporary_pattern(place.lookup.path, name)) {
+    errno = ENAMETOOLONG;
+    return nullptr;
+  }
+  return create_unique_file(name);
+}
+
 bool copy_file_attributes(std::FILE* /*file*/, const output_place& /*place*/) { return true; }
 
 bool sync_to_storage(std::FILE* file) { return FlushFileBuffers(handle_of(file)) != 0; }
@@ -385,10 +395,10 @@ bool sync_to_storage(std::FILE* file) { return FlushFileBuffers(handle_of(file))
 // A virus scanner or an indexer may hold a file that was just written or is
 // about to be replaced for a moment, so a refused rename is tried again a
 // few times, for half a second at most, before it counts as failed.
-bool rename_entry(int /*directory*/, const char* from, const char* to) {
+bool rename_over_entry(int /*directory*/, const char* name, const output_place& place) {
   wide_name old_name;
   wide_name new_name;
-  if (!to_literal_wide_name(from, &old_name) || !to_wide_name(to, &new_name)) {
+  if (!to_literal_wide_name(name, &old_name) || !to_wide_name(place.lookup.path, &new_name)) {
     return false;
   }
   constexpr DWORD attempts = 10;
@@ -416,7 +426,7 @@ void remove_entry(int /*directory*/, const char* name) {
 void find_output_place(const char* path, const output_request& request, output_place* place) {
   *place = output_place{};
   wide_name name;
-  if (path[0] == '\0' || !to_wide_name(path, &name) || !copy_name(path, place->entry)) {
+  if (path[0] == '\0' || !to_wide_name(path, &name) || !copy_name(path, place->lookup.path)) {
     return;
   }
   gather_facts(path, name, request, place);
@@ -440,7 +450,7 @@ void release_output_place(output_place* /*place*/) {}
 
 std::FILE* open_in_place(const output_place& place) {
   wide_name name;
-  if (!to_wide_name(place.entry, &name) || is_pipe_name(name)) {
+  if (!to_wide_name(place.lookup.path, &name) || is_pipe_name(name)) {
     return nullptr;
   }
   const HANDLE handle = CreateFileW(name.text, GENERIC_WRITE | FILE_READ_ATTRIBUTES,
@@ -450,7 +460,7 @@ std::FILE* open_in_place(const output_place& place) {
     return nullptr;
   }
   // Only a regular file is written over.
-  if (!describe_handle(handle, true).regular) {
+  if (describe_handle(handle, true).holds != name_holds::regular_file) {
     CloseHandle(handle);
     return nullptr;
   }
@@ -476,7 +486,7 @@ bool move_to_end(std::FILE* file) {
 
 // In the user's temporary directory: a file named by the system, opened so
 // that it is removed when it is closed.
-std::FILE* create_unnamed_file(int /*directory*/) {
+std::FILE* create_unnamed_file(const output_place& /*place*/) {
   wchar_t folder[MAX_PATH + 1];
   wchar_t name[MAX_PATH + 1];
   const DWORD length = GetTempPathW(MAX_PATH + 1, folder);

@@ -14,7 +14,7 @@
 #include "system/file_system.h"
 
 // Creates a new, empty temporary file beside the place's entry;
-// private_file as for create_unique_file. Returns its stream and its slot
+// private_file as for create_file_beside. Returns its stream and its slot
 // in *slot, or null (errno set) when no such file can be created there.
 std::FILE* create_temporary_file(const output_place& place, bool private_file, int* slot);
 

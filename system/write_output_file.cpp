@@ -82,7 +82,7 @@ int open_output_file(const char* path, const output_request& request, output_fil
 }
 
 bool spool_output_file(output_file* out) {
-  out->spool = takes_any_write(out->file) ? create_unnamed_file(out->place.directory) : nullptr;
+  out->spool = takes_any_write(out->file) ? create_unnamed_file(out->place) : nullptr;
   out->failed = out->failed || out->spool == nullptr;
   return out->spool != nullptr;
 }
