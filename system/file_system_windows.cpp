@@ -219,24 +219,103 @@ void gather_facts(const char* path, const wide_name& name, const output_request&
   }
 }
 
+// The system's limit on links met in one lookup.
+constexpr int most_links = 63;
+
+// The name a link or junction holds, as its reparse data gives it; false
+// when it has none to read. An absolute target in the system's own form
+// ("\??\C:\x") becomes the literal form ("\\?\C:\x"), which names the
+// same file.
+bool read_link_name(const wide_name& link, wchar_t* target, std::size_t* units, bool* relative) {
+  const HANDLE handle =
+      CreateFileW(link.text, FILE_READ_ATTRIBUTES, share_all, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    return false;
+  }
+  // The reparse data: a tag, two lengths, then where the substitute name
+  // lies among the names; a symbolic link's flags come before its names.
+  static unsigned char data[MAXIMUM_REPARSE_DATA_BUFFER_SIZE];
+  DWORD size = 0;
+  const bool read = DeviceIoControl(handle, FSCTL_GET_REPARSE_POINT, nullptr, 0, data, sizeof data,
+                                    &size, nullptr) != 0;
+  CloseHandle(handle);
+  ULONG tag = 0;
+  USHORT offset = 0;
+  USHORT length = 0;
+  ULONG flags = 0;
+  if (!read || size < 20) {
+    return false;
+  }
+  std::memcpy(&tag, data, sizeof tag);
+  std::memcpy(&offset, data + 8, sizeof offset);
+  std::memcpy(&length, data + 10, sizeof length);
+  std::memcpy(&flags, data + 16, sizeof flags);
+  const bool symbolic = tag == IO_REPARSE_TAG_SYMLINK;
+  const std::size_t start = (symbolic ? 20u : 16u) + offset;
+  if ((!symbolic && tag != IO_REPARSE_TAG_MOUNT_POINT) || start + length > size) {
+    return false;
+  }
+  *units = length / sizeof(wchar_t);
+  std::memcpy(target, data + start, *units * sizeof(wchar_t));
+  target[*units] = L'\0';
+  constexpr ULONG relative_link = 1;  // SYMLINK_FLAG_RELATIVE
+  *relative = symbolic && (flags & relative_link) != 0;
+  if (!*relative && *units >= 4 && std::wcsncmp(target, L"\\??\\", 4) == 0) {
+    target[1] = L'\\';
+  }
+  return true;
+}
+
+// Moves path from the link standing there to the name the link holds, a
+// relative one taken from the link's own folder: where a link that leads
+// nowhere points. False when the link cannot be read or the name does not
+// fit.
+bool move_to_link_target(const wide_name& link, char* path) {
+  static wchar_t target[MAXIMUM_REPARSE_DATA_BUFFER_SIZE / sizeof(wchar_t) + 1];
+  std::size_t units = 0;
+  bool relative = false;
+  if (!read_link_name(link, target, &units, &relative)) {
+    return false;
+  }
+  const std::size_t kept = relative ? directory_part_length(path) : 0;
+  const int room = static_cast<int>(path_buffer_bytes - 1 - kept);
+  const int bytes = units == 0 ? 0
+                               : WideCharToMultiByte(CP_UTF8, 0, target, static_cast<int>(units),
+                                                     path + kept, room, nullptr, nullptr);
+  if (bytes <= 0) {
+    return false;
+  }
+  path[kept + static_cast<std::size_t>(bytes)] = '\0';
+  return true;
+}
+
 // A link or junction the rules follow: the place moves to the path its
 // target finally has, and the facts are those of that target. A link that
-// leads nowhere is replaced like a link not followed.
-void follow_to_target(const wide_name& name, output_place* place) {
-  const HANDLE handle = CreateFileW(name.text, FILE_READ_ATTRIBUTES, share_all, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    place->facts.kind = output_name_kind::chosen;
-  } else {
-    const bool found = final_path_of(handle, place->lookup.path);
-    describe_for_rules(handle, false, &place->facts);
-    CloseHandle(handle);
-    if (!found) {
+// leads nowhere leads to the name it holds, which is decided as any name
+// is (nothing there: made anew, as the rules for nothing say; another link:
+// followed in turn).
+void follow_to_target(const output_request& request, wide_name* name, output_place* place) {
+  for (int links = 0; place->decision.action == output_action::follow_link; ++links) {
+    const HANDLE handle = CreateFileW(name->text, FILE_READ_ATTRIBUTES, share_all, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+      const bool found = final_path_of(handle, place->lookup.path);
+      describe_for_rules(handle, false, &place->facts);
+      CloseHandle(handle);
+      place->decision = found ? decide_output(place->facts) : output_decision{};
+      return;
+    }
+    const DWORD error = GetLastError();
+    const bool nowhere = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    if (!nowhere || links == most_links || !move_to_link_target(*name, place->lookup.path) ||
+        !to_wide_name(place->lookup.path, name)) {
       place->decision = output_decision{};
       return;
     }
+    gather_facts(place->lookup.path, *name, request, place);
+    place->decision = decide_output(place->facts);
   }
-  place->decision = decide_output(place->facts);
 }
 
 }  // namespace
@@ -431,9 +510,7 @@ void find_output_place(const char* path, const output_request& request, output_p
   }
   gather_facts(path, name, request, place);
   place->decision = decide_output(place->facts);
-  if (place->decision.action == output_action::follow_link) {
-    follow_to_target(name, place);
-  }
+  follow_to_target(request, &name, place);
   const bool as_stream = place->decision.action == output_action::write_as_stream;
   if (as_stream && place->stream == nullptr) {
     place->stream = open_stream(name);

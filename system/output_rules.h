@@ -36,7 +36,8 @@
 //  9. In a sticky directory others may write, anything owned by neither
 //     the user nor the directory's owner: refused, root included.
 // 10. A trusted link: followed when typed, and what it leads to decided
-//     anew.
+//     anew; where it leads nowhere, its target is made as 14, 17 and 18
+//     decide there.
 // 11. A device or FIFO: written as a stream when typed.
 // 12. A socket or an untrusted link: refused when typed.
 // 13. A regular file the user may not write: refused when typed.
