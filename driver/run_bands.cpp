@@ -95,8 +95,8 @@ int convert_next_band(run_bands* bands, band_buffers* buffers) {
   const int converted =
       source.working != nullptr
           ? bands->convert->working(source.working, buffers->destination, width, rows)
-          : bands->convert->from_24_bit(source.first_row, source.stride, buffers->destination, width,
-                                      rows);
+          : bands->convert->from_24_bit(source.first_row, source.stride, buffers->destination,
+                                        width, rows);
   buffers->holds_band = converted == status::ok;
   buffers->held = b;
   return converted;
@@ -203,10 +203,10 @@ bool take_first_plane_band(run_bands* bands) {
 // conversion no rows, which it may refuse just the same.
 int convert_first_band(run_bands* bands) {
   band_buffers& buffers = bands->buffers[0];
-  const int converted =
-      bands->reader->plan.count == 0
-          ? bands->convert->working(buffers.working, buffers.destination, bands->reader->layout.width, 0)
-          : convert_next_band(bands, &buffers);
+  const int converted = bands->reader->plan.count == 0
+                            ? bands->convert->working(buffers.working, buffers.destination,
+                                                      bands->reader->layout.width, 0)
+                            : convert_next_band(bands, &buffers);
   if (converted == status::read_error) {
     return report_band_read_failure(bands->reader);
   }
