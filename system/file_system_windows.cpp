@@ -160,7 +160,7 @@ std::FILE* open_stream(const wide_name& name) {
 // The path a handle's file finally has, links and junctions resolved, as
 // UTF-8 in entry; false when it cannot be had or does not fit.
 bool final_path_of(HANDLE handle, char* entry) {
-  static wchar_t final_path[32768];
+  wchar_t final_path[32768];
   const DWORD units = GetFinalPathNameByHandleW(handle, final_path, 32768, FILE_NAME_NORMALIZED);
   if (units == 0 || units >= 32768) {
     return false;
@@ -235,7 +235,7 @@ bool read_link_name(const wide_name& link, wchar_t* target, std::size_t* units, 
   }
   // The reparse data: a tag, two lengths, then where the substitute name
   // lies among the names; a symbolic link's flags come before its names.
-  static unsigned char data[MAXIMUM_REPARSE_DATA_BUFFER_SIZE];
+  unsigned char data[MAXIMUM_REPARSE_DATA_BUFFER_SIZE];
   DWORD size = 0;
   const bool read = DeviceIoControl(handle, FSCTL_GET_REPARSE_POINT, nullptr, 0, data, sizeof data,
                                     &size, nullptr) != 0;
@@ -272,7 +272,7 @@ bool read_link_name(const wide_name& link, wchar_t* target, std::size_t* units, 
 // nowhere points. False when the link cannot be read or the name does not
 // fit.
 bool move_to_link_target(const wide_name& link, char* path) {
-  static wchar_t target[MAXIMUM_REPARSE_DATA_BUFFER_SIZE / sizeof(wchar_t) + 1];
+  wchar_t target[MAXIMUM_REPARSE_DATA_BUFFER_SIZE / sizeof(wchar_t) + 1];
   std::size_t units = 0;
   bool relative = false;
   if (!read_link_name(link, target, &units, &relative)) {

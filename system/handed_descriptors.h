@@ -7,6 +7,9 @@
 //
 // Every descriptor the program opens itself is close-on-exec, and none
 // handed across an exec is, so the two are told apart at any time.
+//
+// What was found closed at the start is the process's to remember, as the
+// descriptors themselves are.
 #pragma once
 
 #include "system/output_rules.h"

@@ -7,6 +7,11 @@
 // whose record the interrupt cleanup reads: a slot is armed only while its
 // name is complete and its file exists, and changes only while interrupts
 // are held.
+//
+// The records are the process's, not a run's: a signal handler reaches no
+// run's state, only memory that lives as long as the process, so the
+// records where it finds the names to remove are kept here, for the one
+// run a process makes.
 #pragma once
 
 #include <cstdio>
