@@ -197,9 +197,8 @@ bool sync_to_storage(std::FILE* file);
 // over the place's entry, replacing whatever non-directory stands there.
 bool rename_over_entry(int directory, const char* name, const output_place& place);
 
-// Removes name from directory, as create_file_beside gave them (on Windows
-// directory is -1 and name a whole path). Safe to call from a signal
-// handler.
+// Removes name from directory, as create_file_beside gave them. Safe to
+// call from a signal handler.
 void remove_entry(int directory, const char* name);
 
 // Opens the regular file standing at the place to write it over in place
