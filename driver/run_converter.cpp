@@ -63,9 +63,11 @@ int write_bands(run_state* run) {
   return finish_band_reader(&run->reader);
 }
 
-// The palette is read as the rows' unpacking reads it, after the memory
-// for them is taken: a picture too large for memory says so whatever its
-// palette.
+// The steps come in the order their messages must: the memory for the
+// bands first, so that a picture too large for memory says so whatever its
+// palette; the palette, read as the rows' unpacking reads it; the first
+// band, whose refusal leaves every name as it was; the plane band, whose
+// want stops the planes only; then the outputs.
 int convert_and_write(run_state* run, const file_args& names, const channel_plane* planes) {
   int result = take_first_buffers(&run->bands);
   if (result == status::ok && run->reader.plan.count > 0) {
