@@ -7,7 +7,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 
 #include "system/output_rules.h"
 #include "system/path_buffer.h"
@@ -128,55 +127,8 @@ void find_output_place(const char* path, const output_request& request, output_p
 // writer closes).
 void release_output_place(output_place* place);
 
-// The letters that replace a temporary name's "XXXXXX": one of 62 letters
-// and digits for each of random_name_letters random bytes.
-constexpr int random_name_letters = 6;
-inline void letters_from_random_bytes(const unsigned char* random, char* letters) {
-  static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  constexpr unsigned alphabet_size = sizeof alphabet - 1;
-  for (int i = 0; i < random_name_letters; ++i) {
-    letters[i] = alphabet[random[i] % alphabet_size];
-  }
-}
-
-// How many bytes of name to keep so that a long name stays within the
-// usual 255-byte limit once made hidden and suffixed, cut before a UTF-8
-// character rather than inside one (a sequence is at most 4 bytes long).
-inline std::size_t shortened_name_length(const char* name, std::size_t length) {
-  constexpr std::size_t longest_name = 200;
-  if (length <= longest_name) {
-    return length;
-  }
-  std::size_t kept = longest_name;
-  while (kept > longest_name - 3 && (static_cast<unsigned char>(name[kept]) & 0xC0u) == 0x80u) {
-    --kept;
-  }
-  return kept;
-}
-
-// Writes DIRECTORY/.NAME.XXXXXX into pattern (path_buffer_bytes long) for
-// entry = DIRECTORY/NAME (or NAME alone): the name of a temporary file
-// beside entry before its "XXXXXX" is replaced. False when it does not fit
-// or NAME is empty.
-inline bool make_temporary_pattern(const char* entry, char* pattern) {
-  const std::size_t directory_length = directory_part_length(entry);
-  const char* name = entry + directory_length;
-  const std::size_t name_length = shortened_name_length(name, std::strlen(name));
-  const char suffix[] = ".XXXXXX";
-  if (name_length == 0 || directory_length + 1 + name_length + sizeof suffix > path_buffer_bytes) {
-    return false;
-  }
-  std::memcpy(pattern, entry, directory_length);
-  pattern += directory_length;
-  *pattern++ = '.';
-  std::memcpy(pattern, name, name_length);
-  pattern += name_length;
-  std::memcpy(pattern, suffix, sizeof suffix);
-  return true;
-}
-
 // Creates a new file beside the place's entry, under a name made from the
-// entry's by make_temporary_pattern whose "XXXXXX" is replaced so that
+// entry's by make_temporary_pattern (temporary_names.h) whose "XXXXXX" is replaced so that
 // nobody else can predict or share it. Where it stands goes to *directory
 // and name (path_buffer_bytes long), as rename_over_entry and remove_entry
 // take them. A private file is readable and writable by the user alone

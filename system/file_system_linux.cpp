@@ -19,6 +19,7 @@
 
 #include "system/file_system.h"
 #include "system/handed_descriptors.h"
+#include "system/temporary_names.h"
 
 namespace {
 

@@ -13,6 +13,7 @@
 #include <cwchar>
 #include <string>
 
+#include "system/temporary_names.h"
 #include "system/wide_names_windows.h"
 
 namespace {
