@@ -3,6 +3,7 @@
 // same arguments, and its output streams are read through pipes.
 #include <windows.h>
 
+#include <chrono>
 #include <filesystem>
 #include <mutex>
 #include <stdexcept>
@@ -157,9 +158,21 @@ PROCESS_INFORMATION start(const std::string& executable, const std::vector<std::
   startup.hStdOutput = h.out_write;
   startup.hStdError = h.err_write;
   PROCESS_INFORMATION process{};
-  const BOOL started = CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, TRUE,
-                                      CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW,
-                                      environment.data(), dir.c_str(), &startup, &process);
+  // wine, which the tests run under, now and then fails to start a process
+  // with ERROR_INTERNAL_ERROR (seen once in CI, in a stage that had passed
+  // many times before); nothing was started then, so it is asked again.
+  BOOL started = FALSE;
+  for (int attempt = 0; attempt < 5 && !started; ++attempt) {
+    if (attempt > 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(200 * attempt));
+    }
+    started = CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, TRUE,
+                             CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW, environment.data(),
+                             dir.c_str(), &startup, &process);
+    if (!started && GetLastError() != ERROR_INTERNAL_ERROR) {
+      break;
+    }
+  }
   close_handle(h.null_in);
   close_handle(h.out_write);
   close_handle(h.err_write);
